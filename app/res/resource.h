@@ -1,0 +1,2 @@
+// Resource ids of the main program.
+#pragma once
