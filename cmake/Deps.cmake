@@ -18,7 +18,7 @@ add_library(cryptopp::cryptopp STATIC IMPORTED GLOBAL)
 set_target_properties(cryptopp::cryptopp PROPERTIES
   IMPORTED_LOCATION ${PELLUMAR_DEPS}/cryptopp/lib/libcryptopp.a
   INTERFACE_INCLUDE_DIRECTORIES ${PELLUMAR_DEPS}/cryptopp/include
-  INTERFACE_LINK_LIBRARIES "ws2_32")
+  INTERFACE_LINK_LIBRARIES "bcrypt;ws2_32")
 
 add_library(tinyxml::tinyxml STATIC IMPORTED GLOBAL)
 set_target_properties(tinyxml::tinyxml PROPERTIES

@@ -1,0 +1,42 @@
+#pragma once
+// Shredding one item: overwrite a file in place with every pass of an erasure method, zero its times,
+// rename it seven times to random names in its own folder and delete it; remove an emptied folder the
+// same way.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ErasureMethod.h"
+
+// Why a shredding step failed. The progress dialog turns each kind into its message.
+enum DeleteErrorKind : int32_t {
+    DeleteErrorNone = 0,        // no failure
+    DeleteErrorFailed = 1,      // a step failed; the Win32 error code says why
+    DeleteErrorNotFound = 2,    // the item's attributes cannot be read (set by the shredding thread)
+    DeleteErrorCompressed = 3,  // FILE_ATTRIBUTE_COMPRESSED
+    DeleteErrorEncrypted = 4,   // FILE_ATTRIBUTE_ENCRYPTED
+    DeleteErrorSparse = 5,      // FILE_ATTRIBUTE_SPARSE_FILE
+};
+
+// Shreds one file. attributes: as the caller has just read them. *size receives the file's size before
+// shredding. itemsDone and bytesDone are only read, for the progress messages posted to hWnd.
+// 1: shredded (the file is gone; *kind is left as the caller set it).
+// 0 with *kind 1..5 and *code: failed; the file keeps its name (its read-only attribute may be gone).
+// 0 with *kind 0: stopped because *cancel was set during an overwrite; the file is kept, nothing to record.
+// A symbolic link or junction is not overwritten: only the link itself is renamed and removed.
+int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
+              const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes);
+
+// Sets the item's three times to the earliest instant, renames it seven times to random names in its own
+// folder and deletes it (isFolder: removes the folder, which must be empty). A link is handled as the
+// link itself. 1 when the item is gone; 0 otherwise, with the thread's last error from the failed step.
+int RenameAndDelete(const wchar_t* path, int isFolder);
+
+// *size = the file's size rounded up to whole clusters of the volume that holds folder (which may be
+// shortened in place). 1 on success; 1 with *size unchanged when no volume is found for the folder;
+// 0 when the file cannot be opened, its size not read, or the cluster size not read.
+int RoundUpToCluster(const wchar_t* path, uint64_t* size, std::wstring& folder);
+
+// length random characters of 0-9 and a-z, from the calling thread's rand() sequence.
+std::wstring MakeRandomName(int length);
