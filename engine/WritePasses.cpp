@@ -44,6 +44,10 @@ int CErasureMethod::WritePasses(HWND hWnd, HANDLE file, const wchar_t* name, con
 
     const int32_t passCount = static_cast<int32_t>(m_passes.size());
     for (int32_t p = 0; p < passCount; ++p) {
+        CErasureMethodPass* pass = m_passes[p];
+        if (!pass) {
+            continue;  // an empty entry writes nothing (the buffer may hold no data of any pass yet)
+        }
         if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
             return 0;
         }
@@ -54,9 +58,7 @@ int CErasureMethod::WritePasses(HWND hWnd, HANDLE file, const wchar_t* name, con
             if (cancel && cancel->load() != 0) {
                 return 1;
             }
-            if (CErasureMethodPass* pass = m_passes[p]) {
-                pass->Fill(buffer.get(), bufferSize);
-            }
+            pass->Fill(buffer.get(), bufferSize);
             if (remaining < chunk) {
                 chunk = remaining;
             }

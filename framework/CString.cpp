@@ -1,5 +1,7 @@
 #include "framework/CString.h"
 
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <vector>
@@ -47,35 +49,12 @@ void CString::FormatV(const wchar_t* format, va_list args)
     }
 }
 
-void CString::Format(const wchar_t* format, ...)
+void CString::FormatArgs(const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
     FormatV(format, args);
     va_end(args);
-}
-
-void CString::Format(UINT formatId, ...)
-{
-    CString format;
-    if (!format.LoadString(formatId)) {
-        m_text.clear();
-        return;
-    }
-    va_list args;
-    va_start(args, formatId);
-    FormatV(format.GetString(), args);
-    va_end(args);
-}
-
-void CString::AppendFormat(const wchar_t* format, ...)
-{
-    CString tail;
-    va_list args;
-    va_start(args, format);
-    tail.FormatV(format, args);
-    va_end(args);
-    m_text += tail.m_text;
 }
 
 int CString::Compare(const wchar_t* other) const
@@ -276,6 +255,129 @@ void CString::ReleaseBuffer(int length)
     if (length < 0) {
         size_t end = m_text.find(L'\0');
         if (end != std::wstring::npos)
+            m_text.resize(end);
+    } else if (static_cast<size_t>(length) <= m_text.size()) {
+        m_text.resize(static_cast<size_t>(length));
+    }
+}
+
+// ---- conversions ----------------------------------------------------------------------------------------
+
+namespace {
+std::wstring Widen(const char* text, int length)
+{
+    if (!text || length <= 0)
+        return std::wstring();
+    int needed = ::MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    std::wstring out(needed > 0 ? static_cast<size_t>(needed) : 0, L'\0');
+    if (needed > 0)
+        ::MultiByteToWideChar(CP_ACP, 0, text, length, out.data(), needed);
+    return out;
+}
+
+std::string Narrow(const wchar_t* text, int length)
+{
+    if (!text || length <= 0)
+        return std::string();
+    int needed = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
+    if (needed > 0)
+        ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), needed, nullptr, nullptr);
+    return out;
+}
+}
+
+CString::CString(const char* text) : m_text(Widen(text, text ? static_cast<int>(strlen(text)) : 0)) {}
+
+CString::CString(const CStringA& text) : m_text(Widen(text.GetString(), text.GetLength())) {}
+
+CStringA::CStringA(const CString& text) : m_text(Narrow(text.GetString(), text.GetLength())) {}
+
+CStringA::CStringA(const wchar_t* text) : m_text(Narrow(text, text ? static_cast<int>(wcslen(text)) : 0)) {}
+
+// ---- CStringA ---------------------------------------------------------------------------------------------
+
+void CStringA::FormatV(const char* format, va_list args)
+{
+    m_text.clear();
+    if (!format)
+        return;
+    std::vector<char> buffer(256);
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        int written = _vsnprintf(buffer.data(), buffer.size() - 1, format, copy);
+        va_end(copy);
+        if (written >= 0 && static_cast<size_t>(written) < buffer.size()) {
+            m_text.assign(buffer.data(), static_cast<size_t>(written));
+            return;
+        }
+        if (buffer.size() >= (64u << 20))
+            return;
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void CStringA::FormatArgs(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    FormatV(format, args);
+    va_end(args);
+}
+
+CStringA CStringA::Left(int count) const
+{
+    if (count <= 0)
+        return CStringA();
+    return CStringA(m_text.substr(0, static_cast<size_t>(count)));
+}
+
+CStringA CStringA::Mid(int first, int count) const
+{
+    if (first < 0)
+        first = 0;
+    if (first >= GetLength() || count == 0)
+        return CStringA();
+    if (count < 0)
+        return CStringA(m_text.substr(static_cast<size_t>(first)));
+    return CStringA(m_text.substr(static_cast<size_t>(first), static_cast<size_t>(count)));
+}
+
+int CStringA::Find(const char* sub, int start) const
+{
+    if (!sub || start < 0 || start > GetLength())
+        return -1;
+    size_t at = m_text.find(sub, static_cast<size_t>(start));
+    return at == std::string::npos ? -1 : static_cast<int>(at);
+}
+
+int CStringA::Find(char ch, int start) const
+{
+    if (start < 0 || start >= GetLength())
+        return -1;
+    size_t at = m_text.find(ch, static_cast<size_t>(start));
+    return at == std::string::npos ? -1 : static_cast<int>(at);
+}
+
+char* CStringA::GetBuffer(int minLength)
+{
+    if (minLength > GetLength())
+        m_text.resize(static_cast<size_t>(minLength));
+    return m_text.data();
+}
+
+char* CStringA::GetBufferSetLength(int length)
+{
+    m_text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return m_text.data();
+}
+
+void CStringA::ReleaseBuffer(int length)
+{
+    if (length < 0) {
+        size_t end = m_text.find('\0');
+        if (end != std::string::npos)
             m_text.resize(end);
     } else if (static_cast<size_t>(length) <= m_text.size()) {
         m_text.resize(static_cast<size_t>(length));

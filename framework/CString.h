@@ -5,6 +5,25 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
+#include <type_traits>
+
+class CString;
+class CStringA;
+
+// What Format hands to the C runtime for one argument: numbers, characters and pointers as they are, a
+// string literal as its address, and a CString or CStringA as its text (see the overloads below the
+// classes). Any other class type is refused at compile time: it cannot travel through "...".
+template <class T>
+auto AfxFormatArg(const T& value)
+{
+    if constexpr (std::is_array_v<T>) {
+        return static_cast<const std::remove_extent_t<T>*>(value);
+    } else {
+        static_assert(std::is_scalar_v<T>, "Format takes numbers, characters, pointers and CString texts only");
+        return value;
+    }
+}
 
 class CString {
 public:
@@ -13,6 +32,9 @@ public:
     CString(const wchar_t* text, int length) : m_text(text ? std::wstring(text, length > 0 ? length : 0) : std::wstring()) {}
     CString(wchar_t ch, int repeat = 1) : m_text(repeat > 0 ? repeat : 0, ch) {}
     CString(const std::wstring& text) : m_text(text) {}
+    // From a byte string in the ANSI code page.
+    explicit CString(const char* text);
+    explicit CString(const class CStringA& text);
     CString(std::wstring&& text) : m_text(std::move(text)) {}
     CString(const CString&) = default;
     CString(CString&&) noexcept = default;
@@ -28,11 +50,30 @@ public:
     BOOL LoadString(HINSTANCE module, UINT id);
 
     // Formats with the C runtime's wide printf rules (msvcrt: %s is a wide string, %S narrow, %I64d and
-    // %lld 64-bit). A format that cannot be applied leaves an empty string.
-    void Format(const wchar_t* format, ...);
-    void Format(UINT formatId, ...);
+    // %lld 64-bit). A CString argument stands for its text, as %s wants it. A format that cannot be applied
+    // leaves an empty string; Format with a string-table id whose entry is missing as well.
+    template <class... Args>
+    void Format(const wchar_t* format, const Args&... args)
+    {
+        FormatArgs(format, AfxFormatArg(args)...);
+    }
+    template <class... Args>
+    void Format(UINT formatId, const Args&... args)
+    {
+        CString format;
+        if (format.LoadString(formatId))
+            FormatArgs(format.GetString(), AfxFormatArg(args)...);
+        else
+            Empty();
+    }
+    template <class... Args>
+    void AppendFormat(const wchar_t* format, const Args&... args)
+    {
+        CString tail;
+        tail.FormatArgs(format, AfxFormatArg(args)...);
+        m_text += tail.m_text;
+    }
     void FormatV(const wchar_t* format, va_list args);
-    void AppendFormat(const wchar_t* format, ...);
 
     int GetLength() const { return static_cast<int>(m_text.size()); }
     bool IsEmpty() const { return m_text.empty(); }
@@ -99,5 +140,61 @@ public:
     void ReleaseBuffer(int length = -1);
 
 private:
+    void FormatArgs(const wchar_t* format, ...);
+
     std::wstring m_text;
 };
+
+// A byte string (the update feed's bytes, narrow API texts), in the manner of CString.
+class CStringA {
+public:
+    CStringA() = default;
+    CStringA(const char* text) : m_text(text ? text : "") {}
+    CStringA(const char* text, int length) : m_text(text ? std::string(text, length > 0 ? length : 0) : std::string()) {}
+    CStringA(const std::string& text) : m_text(text) {}
+    // From a UTF-16 string, converted to the ANSI code page.
+    explicit CStringA(const CString& text);
+    explicit CStringA(const wchar_t* text);
+
+    // Formats with the C runtime's narrow printf rules (msvcrt: %s narrow, %I64d 64-bit); a CStringA
+    // argument stands for its text.
+    template <class... Args>
+    void Format(const char* format, const Args&... args)
+    {
+        FormatArgs(format, AfxFormatArg(args)...);
+    }
+    void FormatV(const char* format, va_list args);
+
+    int GetLength() const { return static_cast<int>(m_text.size()); }
+    bool IsEmpty() const { return m_text.empty(); }
+    void Empty() { m_text.clear(); }
+    const char* GetString() const { return m_text.c_str(); }
+    operator const char*() const { return m_text.c_str(); }
+    const std::string& Str() const { return m_text; }
+
+    CStringA& operator+=(const CStringA& other) { m_text += other.m_text; return *this; }
+    CStringA& operator+=(const char* text) { if (text) m_text += text; return *this; }
+    CStringA& operator+=(char ch) { m_text += ch; return *this; }
+    void Append(const char* text, int length) { if (text && length > 0) m_text.append(text, length); }
+    friend CStringA operator+(const CStringA& a, const CStringA& b) { return CStringA(a.m_text + b.m_text); }
+    friend bool operator==(const CStringA& a, const CStringA& b) { return a.m_text == b.m_text; }
+    friend bool operator==(const CStringA& a, const char* b) { return a.m_text == (b ? b : ""); }
+    friend bool operator!=(const CStringA& a, const CStringA& b) { return !(a == b); }
+
+    CStringA Left(int count) const;
+    CStringA Mid(int first, int count = -1) const;
+    int Find(const char* sub, int start = 0) const;
+    int Find(char ch, int start = 0) const;
+
+    char* GetBuffer(int minLength = 0);
+    char* GetBufferSetLength(int length);
+    void ReleaseBuffer(int length = -1);
+
+private:
+    void FormatArgs(const char* format, ...);
+
+    std::string m_text;
+};
+
+inline const wchar_t* AfxFormatArg(const CString& text) { return text.GetString(); }
+inline const char* AfxFormatArg(const CStringA& text) { return text.GetString(); }

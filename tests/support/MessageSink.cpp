@@ -4,18 +4,17 @@ namespace {
 
 const wchar_t kClassName[] = L"PellumarTestMessageSink";
 
-ATOM RegisterSinkClass(WNDPROC proc)
+void RegisterSinkClass(WNDPROC proc)
 {
-    static ATOM atom = 0;
-    if (atom == 0) {
+    static const ATOM atom = [proc] {
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof(wc);
         wc.lpfnWndProc = proc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = kClassName;
-        atom = RegisterClassExW(&wc);
-    }
-    return atom;
+        return RegisterClassExW(&wc);
+    }();
+    (void)atom;
 }
 
 }  // namespace

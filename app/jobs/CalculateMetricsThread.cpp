@@ -1,0 +1,152 @@
+// The counting thread.
+#include "CalculateMetricsThread.h"
+
+#include <memory>
+
+#include "JobPaths.h"
+#include "engine/ProgressMessages.h"
+
+HWND g_hProgressWnd = nullptr;
+
+namespace {
+
+// String table: "Total Items: %I64d Size : %I64d %s  (%I64d bytes)" and "Name : ".
+const UINT kStatusFormatId = 123;
+const UINT kNameLabelId = 126;
+
+// A file is reported in the status line after this many files counted since the last status.
+const int32_t kFilesBetweenStatus = 200;
+// Longer names are shown as "..." and their last this many characters.
+const int kNameLength = 50;
+
+uint64_t EntrySize(const WIN32_FIND_DATAW& entry)
+{
+    return (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+}  // namespace
+
+CCalculateMetricsThread::CCalculateMetricsThread(const PathList* files, const PathList* folders)
+    : m_files(files), m_folders(folders), m_filesSinceStatus(0), m_singlePath(0)
+{
+    m_statusFormat.LoadString(kStatusFormatId);
+}
+
+CCalculateMetricsThread::CCalculateMetricsThread(const CString& path)
+    : m_files(nullptr), m_folders(nullptr), m_filesSinceStatus(0), m_singlePath(1), m_path(path)
+{
+    m_statusFormat.LoadString(kStatusFormatId);
+}
+
+CCalculateMetricsThread::~CCalculateMetricsThread() = default;
+
+void CCalculateMetricsThread::Run()
+{
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+
+    if (m_singlePath) {
+        if (!IsFolderLinkPath(m_path))
+            CountFolder(&m_stop, m_path, &bytes, &files);
+    } else {
+        if (m_files) {
+            for (const std::wstring& listed : *m_files) {
+                if (m_stop)
+                    return;
+                CString path(listed);
+                if (IsPathTooLong(path))
+                    continue;
+                WIN32_FIND_DATAW entry;
+                HANDLE search = FindFirstFileW(path, &entry);
+                if (search == INVALID_HANDLE_VALUE)
+                    continue;
+                files += 1;
+                bytes += EntrySize(entry);
+                StatusTick(path, &bytes, &files);
+                FindClose(search);
+            }
+        }
+        if (m_folders) {
+            for (const std::wstring& listed : *m_folders) {
+                CString folder(listed);
+                if (IsFolderLinkPath(folder))
+                    continue;
+                CountFolder(&m_stop, folder, &bytes, &files);
+            }
+        }
+    }
+
+    if (m_stop)
+        return;
+    PostPayload(g_hProgressWnd, WM_METRICS_DONE, new MetricsResult{files, bytes});
+}
+
+void CCalculateMetricsThread::CountFolder(const CancelFlag* stop, const CString& folder, uint64_t* bytes,
+                                          uint64_t* files)
+{
+    CString pattern = SearchPattern(folder);
+    if (IsPathTooLong(pattern))
+        return;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (*stop)
+            break;
+        CString path = JoinPath(folder, entry.cFileName);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsDotEntry(entry.cFileName) || IsFolderLink(entry) || IsPathTooLong(path))
+                continue;
+            CountFolder(stop, path, bytes, files);
+        } else {
+            if (IsPathTooLong(path))
+                continue;
+            *bytes += EntrySize(entry);
+            *files += 1;
+            StatusTick(path, bytes, files);
+        }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+}
+
+void CCalculateMetricsThread::StatusTick(const CString& path, const uint64_t* bytes, const uint64_t* files)
+{
+    if (m_filesSinceStatus < kFilesBetweenStatus)
+        ++m_filesSinceStatus;
+    else
+        PostStatus(path, bytes, files);
+}
+
+void CCalculateMetricsThread::PostStatus(const CString& path, const uint64_t* bytes, const uint64_t* files)
+{
+    m_filesSinceStatus = 0;
+
+    const uint64_t total = *bytes;
+    uint64_t value = total;
+    const wchar_t* unit = L"bytes";
+    if (total >= (1ull << 40)) {
+        value = total >> 40;
+        unit = L"TB";
+    } else if (total >= (1ull << 30)) {
+        value = total >> 30;
+        unit = L"GB";
+    } else if (total >= (1ull << 20)) {
+        value = total >> 20;
+        unit = L"MB";
+    } else if (total >= 1024) {
+        value = total >> 10;
+        unit = L"KB";
+    }
+
+    CString statusLine;
+    statusLine.Format(m_statusFormat, static_cast<long long>(*files), static_cast<long long>(value), unit,
+                      static_cast<long long>(total));
+
+    CString name = path.GetLength() <= kNameLength ? path : CString(L"...") + path.Right(kNameLength);
+    CString nameLine;
+    nameLine.LoadString(kNameLabelId);
+    nameLine += name;
+
+    PostPayload(g_hProgressWnd, WM_METRICS_STATUS, new MetricsStatus{nameLine.Str(), statusLine.Str()});
+}

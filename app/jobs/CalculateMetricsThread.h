@@ -1,0 +1,45 @@
+#pragma once
+// The counting thread: counts the files and bytes of a request before anything is shredded, posting a
+// status line after every 201st file and the totals at the end to the progress dialog (g_hProgressWnd).
+// Sizes come from the directory entries; nothing is opened or changed.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "Thread.h"
+#include "engine/PathList.h"
+#include "framework/CString.h"
+
+// The progress dialog's window: written by the dialog before it starts the counting thread, which posts
+// all its messages there. One for the whole program.
+extern HWND g_hProgressWnd;
+
+class CCalculateMetricsThread : public Thread {
+public:
+    // Lists mode: the request's lists, read only; they must outlive the run.
+    CCalculateMetricsThread(const PathList* files, const PathList* folders);
+    // Single-path mode: one folder tree.
+    explicit CCalculateMetricsThread(const CString& path);
+    ~CCalculateMetricsThread() override;
+
+    // Counts, then posts WM_METRICS_DONE; after a stop nothing further is posted.
+    void Run() override;
+
+    // Adds the folder's tree to the totals. Stops before the next entry once *stop is set. A folder that
+    // cannot be listed adds nothing; links to folders (junctions, symbolic links) are neither counted nor
+    // followed, and neither are paths too long to handle.
+    void CountFolder(const CancelFlag* stop, const CString& folder, uint64_t* bytes, uint64_t* files);
+    // Builds and posts one WM_METRICS_STATUS for the file just counted at path.
+    void PostStatus(const CString& path, const uint64_t* bytes, const uint64_t* files);
+
+    const PathList* m_files;
+    const PathList* m_folders;
+    CString m_statusFormat;      // string 123
+    int32_t m_filesSinceStatus;  // files counted since the last status
+    int32_t m_singlePath;
+    CString m_path;
+
+private:
+    // After each counted file: the status follows the 201st file and every 201st after it.
+    void StatusTick(const CString& path, const uint64_t* bytes, const uint64_t* files);
+};

@@ -1,0 +1,180 @@
+// The shredding thread.
+#include "DeleteItemsThread.h"
+
+#include <memory>
+
+#include "JobPaths.h"
+#include "engine/ProgressMessages.h"
+
+void DeleteError::Set(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)
+{
+    m_name = name;
+    m_isFile = isFile;
+    m_kind = kind;
+    m_lastError = lastError;
+}
+
+DeleteItemsThread::DeleteItemsThread(const PathList* files, const PathList* folders)
+    : m_hWnd(nullptr),
+      m_method(0),
+      m_singlePath(0),
+      m_files(files),
+      m_folders(folders),
+      m_itemsDone(0),
+      m_bytesDone(0),
+      m_cancelled(false)
+{
+}
+
+DeleteItemsThread::DeleteItemsThread(const CString& path)
+    : m_hWnd(nullptr),
+      m_method(0),
+      m_singlePath(1),
+      m_path(path),
+      m_files(nullptr),
+      m_folders(nullptr),
+      m_itemsDone(0),
+      m_bytesDone(0),
+      m_cancelled(false)
+{
+}
+
+DeleteItemsThread::~DeleteItemsThread() = default;
+
+void DeleteItemsThread::Run()
+{
+    std::unique_ptr<CErasureMethod> method(CreateErasureMethod(static_cast<uint32_t>(m_method)));
+
+    if (!method) {
+        // A method index without a pass list: nothing can be shredded, and the job must not pass for a
+        // success (the caller would go on as if the items were gone, and empty the recycle bin).
+        if (m_singlePath)
+            Fail(m_path, 0, DeleteErrorFailed, ERROR_INVALID_PARAMETER);
+        else if (m_files && !m_files->empty())
+            Fail(m_files->front().c_str(), 1, DeleteErrorFailed, ERROR_INVALID_PARAMETER);
+        else if (m_folders && !m_folders->empty())
+            Fail(m_folders->front().c_str(), 0, DeleteErrorFailed, ERROR_INVALID_PARAMETER);
+        else
+            Fail(L"", 1, DeleteErrorFailed, ERROR_INVALID_PARAMETER);
+    } else if (m_singlePath) {
+        ShredFolder(m_path, method.get());
+    } else {
+        bool goOn = true;
+        if (m_files) {
+            for (const std::wstring& path : *m_files) {
+                if (m_stop || !ShredOneFile(path.c_str(), method.get())) {
+                    goOn = false;
+                    break;
+                }
+            }
+        }
+        if (goOn && m_folders) {
+            for (const std::wstring& path : *m_folders) {
+                if (m_stop || !ShredFolder(path.c_str(), method.get()))
+                    break;
+            }
+        }
+    }
+
+    method.reset();
+
+    // After a stop the dialog is closing and waits for this thread; it expects nothing more.
+    if (!m_stop && !m_cancelled)
+        PostMessageW(m_hWnd, WM_DELETE_DONE, 0, 0);
+}
+
+int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
+{
+    const int32_t passes = static_cast<int32_t>(method->m_passes.size());
+
+    // The first name of the job, shown before its first overwrite begins.
+    if (m_itemsDone == 0)
+        PostDeleteProgress(m_hWnd, path, 0, 0, m_bytesDone, 1, passes);
+
+    if (IsPathTooLong(path))
+        return Fail(path, 1, DeleteErrorFailed, ERROR_FILENAME_EXCED_RANGE);
+
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Fail(path, 1, DeleteErrorNotFound, GetLastError());
+
+    int32_t kind = DeleteErrorNone;
+    DWORD code = 0;
+    uint64_t size = 0;
+    if (!ShredFile(m_hWnd, path, method, &kind, &code, &size, &m_stop, &m_itemsDone, &m_bytesDone, attributes)) {
+        if (kind == DeleteErrorNone) {
+            // The overwrite saw the cancel; the file is kept and the job ends without a word.
+            m_cancelled = true;
+            return 0;
+        }
+        return Fail(path, 1, kind, code);
+    }
+
+    m_itemsDone += 1;
+    m_bytesDone += size * static_cast<uint64_t>(passes);
+    PostDeleteProgress(m_hWnd, path, size, m_itemsDone, m_bytesDone, passes, passes);
+    return 1;
+}
+
+int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method)
+{
+    const CString path(folder);
+
+    // Only the link goes; what it points at lies outside the user's selection.
+    if (IsFolderLinkPath(path))
+        return RemoveFolder(path);
+
+    const CString pattern = SearchPattern(path);
+    if (IsPathTooLong(pattern))
+        return Fail(path, 0, DeleteErrorFailed, ERROR_FILENAME_EXCED_RANGE);
+
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A drive root has no "." and ".." entries: the search of an empty one finds nothing at all,
+        // which is an empty walk, not a folder that cannot be listed.
+        if (error != ERROR_FILE_NOT_FOUND || !IsExistingFolder(path))
+            return Fail(path, 0, DeleteErrorFailed, error);
+    } else {
+        do {
+            if (m_stop) {
+                // Stopped: the rest of this folder, the folder and every folder around it stay as they are.
+                FindClose(search);
+                m_cancelled = true;
+                return 0;
+            }
+            int result = 1;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (IsDotEntry(entry.cFileName))
+                    continue;
+                result = ShredFolder(JoinPath(path, entry.cFileName), method);
+            } else {
+                result = ShredOneFile(JoinPath(path, entry.cFileName), method);
+            }
+            if (!result) {
+                FindClose(search);
+                return 0;
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+
+    // A drive root such as C:\ is walked and kept.
+    if (path.GetLength() == 3)
+        return 1;
+    return RemoveFolder(path);
+}
+
+int DeleteItemsThread::RemoveFolder(const CString& folder)
+{
+    if (RenameAndDelete(folder, 1))
+        return 1;
+    return Fail(folder, 0, DeleteErrorFailed, GetLastError());
+}
+
+int DeleteItemsThread::Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)
+{
+    m_error.Set(name, isFile, kind, lastError);
+    return 0;
+}

@@ -1,0 +1,26 @@
+# pellumar_add_tmpfs_test(<name> SOURCES <files...> [LIBS <targets...>] [RESOURCES] [SIZE 32m] [TIMEOUT <s>])
+# A test program that needs a real small drive: ctest runs it through scripts/with-tmpfs-drive, which
+# mounts a tmpfs of SIZE, maps it to a drive letter of a private Wine prefix (PELLUMAR_TMPFS_DRIVE tells
+# the program which) and unmounts it afterwards. Where the machine refuses the mount the test is skipped.
+include_guard(GLOBAL)
+
+function(pellumar_add_tmpfs_test name)
+  cmake_parse_arguments(T "RESOURCES" "TIMEOUT;SIZE" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  if(T_RESOURCES)
+    target_sources(${name} PRIVATE $<TARGET_OBJECTS:pellumar_resources>)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} pellumar_test_support GTest::gmock GTest::gtest_main)
+  target_link_options(${name} PRIVATE -mconsole)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT ${PELLUMAR_TEST_TIMEOUT})
+  endif()
+  if(NOT T_SIZE)
+    set(T_SIZE 32m)
+  endif()
+  # Not the emulator: the script starts Wine itself, in the prefix that has the drive.
+  add_test(NAME ${name}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-tmpfs-drive --build-dir ${CMAKE_BINARY_DIR} --size ${T_SIZE}
+                   -- $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77 RESOURCE_LOCK pellumar_tmpfs_drive)
+endfunction()

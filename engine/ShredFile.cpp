@@ -1,0 +1,270 @@
+#include "ShredFile.h"
+
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+#include "libcommon/Volume.h"
+
+namespace {
+
+constexpr int kRenameCount = 7;
+constexpr int kRenameNameLength = 25;
+constexpr DWORD kRenameRetryPauseMs = 100;
+constexpr DWORD kFolderNotEmptyPauseMs = 1000;
+constexpr wchar_t kNameCharacters[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
+
+// Closes a handle when it goes, keeping the thread's last error as the failed step left it.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_handle; }
+    void Close()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            CloseHandle(m_handle);
+            m_handle = INVALID_HANDLE_VALUE;
+            SetLastError(error);
+        }
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+// The item's folder: the path less its last element. false when nothing can be removed.
+bool FolderOf(const wchar_t* path, std::wstring& folder)
+{
+    std::vector<wchar_t> buffer(path, path + std::wcslen(path) + 1);
+    if (!PathRemoveFileSpecW(buffer.data()))
+        return false;
+    folder = buffer.data();
+    return true;
+}
+
+bool FitsPathBuffer(const wchar_t* path)
+{
+    return std::wcslen(path) < MAX_PATH;
+}
+
+void Pause(DWORD milliseconds)
+{
+    const DWORD error = GetLastError();
+    Sleep(milliseconds);
+    SetLastError(error);
+}
+
+// The thread's last error, or fallback when no call has left one.
+DWORD LastErrorOr(DWORD fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+int Fail(int32_t* kind, DWORD* code, DWORD error)
+{
+    *kind = DeleteErrorFailed;
+    *code = error;
+    return 0;
+}
+
+int Cancelled(int32_t* kind)
+{
+    *kind = DeleteErrorNone;
+    return 0;
+}
+
+bool IsCancelled(const CancelFlag* cancel)
+{
+    return cancel && cancel->load() != 0;
+}
+
+}  // namespace
+
+std::wstring MakeRandomName(int length)
+{
+    std::wstring name;
+    for (int i = 0; i < length; ++i)
+        name += kNameCharacters[std::rand() % 36];
+    return name;
+}
+
+int RoundUpToCluster(const wchar_t* path, uint64_t* size, std::wstring& folder)
+{
+    std::unique_ptr<CVolume> volume(GetVolumeForPath(folder));
+    if (!volume)
+        return 1;
+
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (!GetDiskFreeSpaceW(volume->m_root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &totalClusters))
+        return 0;
+    const uint32_t cluster = sectorsPerCluster * bytesPerSector;
+    if (cluster == 0) {
+        // Without a cluster size every file would round to nothing and go unwritten.
+        SetLastError(ERROR_INVALID_DATA);
+        return 0;
+    }
+
+    FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr));
+    if (!file.IsValid())
+        return 0;
+    LARGE_INTEGER fileSize = {};
+    if (!GetFileSizeEx(file.Get(), &fileSize))
+        return 0;
+    const uint64_t bytes = static_cast<uint64_t>(fileSize.QuadPart);
+    *size = (bytes + cluster - 1) / cluster * cluster;
+    return 1;
+}
+
+int RenameAndDelete(const wchar_t* path, int isFolder)
+{
+    if (!FitsPathBuffer(path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+
+    // The item itself, also when it is a link: its times, not those of what it points at.
+    {
+        FileHandle item(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+        if (!item.IsValid())
+            return 0;
+        // A FILETIME of 0 means "leave unchanged" to SetFileTime; 1 is the first instant after 1601-01-01.
+        const FILETIME earliest = {1, 0};
+        SetFileTime(item.Get(), &earliest, &earliest, &earliest);
+    }
+
+    std::wstring folder;
+    if (!FolderOf(path, folder))
+        folder = path;
+    const wchar_t* separator = !folder.empty() && folder.back() == L'\\' ? L"" : L"\\";
+
+    std::wstring current = path;
+    for (int attempt = 0; attempt < kRenameCount; ++attempt) {
+        const std::wstring target = folder + separator + MakeRandomName(kRenameNameLength) + L".tmp";
+        if (target.size() < MAX_PATH && MoveFileW(current.c_str(), target.c_str()))
+            current = target;
+        else
+            Pause(kRenameRetryPauseMs);
+    }
+
+    if (!isFolder)
+        return DeleteFileW(current.c_str()) ? 1 : 0;
+
+    if (RemoveDirectoryW(current.c_str()))
+        return 1;
+    if (GetLastError() == ERROR_DIR_NOT_EMPTY)
+        Pause(kFolderNotEmptyPauseMs);
+    return 0;
+}
+
+int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
+              const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_COMPRESSED) {
+        *kind = DeleteErrorCompressed;
+        *code = GetLastError();
+        return 0;
+    }
+    if (attributes & FILE_ATTRIBUTE_ENCRYPTED) {
+        *kind = DeleteErrorEncrypted;
+        *code = GetLastError();
+        return 0;
+    }
+    if (attributes & FILE_ATTRIBUTE_SPARSE_FILE) {
+        *kind = DeleteErrorSparse;
+        *code = GetLastError();
+        return 0;
+    }
+    if (!FitsPathBuffer(path))
+        return Fail(kind, code, ERROR_FILENAME_EXCED_RANGE);
+
+    // A symbolic link or junction: writing through it would overwrite what it points at, outside the
+    // user's selection. Only the link itself goes.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        *size = 0;
+        const int removed = RenameAndDelete(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
+        if (!removed)
+            return Fail(kind, code, GetLastError());
+        *code = GetLastError();
+        return removed;
+    }
+
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(path, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
+    }
+
+    std::wstring folder;
+    if (!FolderOf(path, folder))
+        return Fail(kind, code, ERROR_BAD_PATHNAME);
+    std::unique_ptr<CVolume> volume(GetVolumeForPath(folder));
+    if (!volume)
+        return Fail(kind, code, LastErrorOr(ERROR_PATH_NOT_FOUND));
+
+    {
+        FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file.IsValid())
+            return Fail(kind, code, GetLastError());
+        LARGE_INTEGER fileSize = {};
+        if (!GetFileSizeEx(file.Get(), &fileSize))
+            return Fail(kind, code, GetLastError());
+        *size = static_cast<uint64_t>(fileSize.QuadPart);
+
+        // A file smaller than one NTFS file record may live inside the record: overwrite the record's
+        // worth of bytes first. Only NTFS answers the record-size query; elsewhere there is no such step.
+        uint64_t recordSize = 0;
+        if (!volume->m_isFat && GetFileRecordSize(volume.get(), &recordSize) &&
+            static_cast<int64_t>(*size) < static_cast<int64_t>(recordSize)) {
+            if (!method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, nullptr,
+                                     static_cast<int64_t>(recordSize)))
+                return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
+            if (IsCancelled(cancel))
+                return Cancelled(kind);
+        }
+    }
+
+    std::wstring clusterFolder;
+    FolderOf(path, clusterFolder);
+    uint64_t rounded = *size;
+    if (!RoundUpToCluster(path, &rounded, clusterFolder))
+        return Fail(kind, code, LastErrorOr(ERROR_INVALID_DATA));
+
+    if (rounded != 0) {
+        // A stop asked for before the main overwrite leaves the file as it is (not even extended).
+        if (IsCancelled(cancel))
+            return Cancelled(kind);
+        FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_WRITE_THROUGH, nullptr));
+        if (!file.IsValid())
+            return Fail(kind, code, GetLastError());
+        // Cover the whole last cluster.
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(rounded);
+        SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
+        SetEndOfFile(file.Get());
+        SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+        if (!method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, PostDeleteProgress, -1))
+            return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
+        if (IsCancelled(cancel))
+            return Cancelled(kind);
+    }
+
+    const int removed = RenameAndDelete(path, 0);
+    if (!removed)
+        return Fail(kind, code, GetLastError());
+    *code = GetLastError();
+    return removed;
+}

@@ -1,0 +1,100 @@
+// The counting and shredding threads on a drive root: a real small drive (a tmpfs that
+// scripts/with-tmpfs-drive maps to a drive letter of a Wine prefix of its own; PELLUMAR_TMPFS_DRIVE names
+// it). Without that script every test here is skipped: the prefix's usual drives hold the system.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "JobTestUtil.h"
+#include "MessageSink.h"
+#include "app/jobs/CalculateMetricsThread.h"
+#include "app/jobs/DeleteItemsThread.h"
+
+namespace {
+
+std::wstring TestDrive()
+{
+    wchar_t value[16] = {};
+    const DWORD n = GetEnvironmentVariableW(L"PELLUMAR_TMPFS_DRIVE", value, 16);
+    return n > 0 && n < 16 ? std::wstring(value) : std::wstring();
+}
+
+class DriveRootTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_root = TestDrive();
+        if (m_root.empty())
+            GTEST_SKIP() << "needs a real small drive: run through scripts/with-tmpfs-drive (ctest does)";
+        ASSERT_EQ(3u, m_root.size());
+        ASSERT_TRUE(ListFolder(Root()).empty()) << "the test drive starts empty";
+    }
+
+    // The root without its backslash, for building paths below it.
+    std::wstring Root() const { return m_root.substr(0, 2); }
+
+    std::wstring File(const std::wstring& relative, size_t size)
+    {
+        const std::wstring path = Root() + L"\\" + relative;
+        EXPECT_TRUE(MakeFolders(path.substr(0, path.find_last_of(L'\\'))));
+        EXPECT_TRUE(MakeFile(path, size));
+        return path;
+    }
+
+    std::wstring m_root;
+    MessageSink m_sink;
+};
+
+TEST_F(DriveRootTest, ARootIsCountedAndShreddedToTheEndAndKept)
+{
+    const std::wstring files[] = {File(L"top.bin", 100), File(L"sub\\a.bin", 20), File(L"sub\\deeper\\b.bin", 3)};
+    ASSERT_TRUE(MakeFolders(Root() + L"\\empty\\inner"));
+    const PathList noFiles, folders{m_root};
+
+    g_hProgressWnd = m_sink.Handle();
+    {
+        CCalculateMetricsThread counting(&noFiles, &folders);
+        ASSERT_TRUE(RunJobToEnd(counting));
+    }
+    g_hProgressWnd = nullptr;
+    m_sink.Pump();
+    ASSERT_EQ(1u, m_sink.Count(WM_METRICS_DONE));
+    EXPECT_EQ(3u, m_sink.Messages().back().m_result.m_files);
+    EXPECT_EQ(123u, m_sink.Messages().back().m_result.m_bytes);
+
+    m_sink.Clear();
+    DeleteItemsThread shredding(&noFiles, &folders);
+    shredding.m_hWnd = m_sink.Handle();
+    shredding.m_method = 1;
+    ASSERT_TRUE(RunJobToEnd(shredding));
+    m_sink.Pump();
+    EXPECT_EQ(0, shredding.m_error.m_kind) << testing::PrintToString(shredding.m_error.m_name.Str()) << " "
+                                           << shredding.m_error.m_lastError;
+    EXPECT_EQ(3u, shredding.m_itemsDone);
+    ASSERT_EQ(1u, m_sink.Count(WM_DELETE_DONE));
+    EXPECT_EQ(static_cast<UINT>(WM_DELETE_DONE), m_sink.Messages().back().m_msg);
+    for (const std::wstring& file : files)
+        EXPECT_FALSE(Exists(file)) << testing::PrintToString(file);
+    EXPECT_TRUE(ListFolder(Root()).empty()) << "every file and folder below the root is gone";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_root.c_str())) << "the root itself stays";
+}
+
+TEST_F(DriveRootTest, AnEmptyRootIsAJobDone)
+{
+    // A root has no "." and ".." entries: the search of an empty one finds nothing at all.
+    const PathList noFiles, folders{m_root};
+    DeleteItemsThread shredding(&noFiles, &folders);
+    shredding.m_hWnd = m_sink.Handle();
+    shredding.m_method = 1;
+    ASSERT_TRUE(RunJobToEnd(shredding));
+    m_sink.Pump();
+    EXPECT_EQ(0, shredding.m_error.m_kind) << shredding.m_error.m_lastError;
+    EXPECT_TRUE(shredding.m_error.m_name.IsEmpty());
+    ASSERT_EQ(1u, m_sink.Messages().size());
+    EXPECT_EQ(static_cast<UINT>(WM_DELETE_DONE), m_sink.Messages().back().m_msg);
+}
+
+}  // namespace

@@ -1,0 +1,636 @@
+// The shredding thread on real trees in the Wine prefix, with the engine's real ShredFile and
+// RenameAndDelete; its messages are collected by a window on the test thread.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ImportPatch.h"
+#include "JobTestUtil.h"
+#include "MessageSink.h"
+#include "TempDir.h"
+#include "app/jobs/DeleteItemsThread.h"
+
+namespace {
+
+// Method 1 writes one pass of zeros, method 4 three passes of constants: no slow random data.
+const int32_t kOnePass = 1;
+const int32_t kThreePasses = 4;
+
+struct Outcome {
+    DeleteError m_error;
+    uint64_t m_itemsDone = 0;
+    uint64_t m_bytesDone = 0;
+};
+
+class ShreddingTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.IsValid()); }
+
+    Outcome RunJob(DeleteItemsThread& job, int32_t method)
+    {
+        job.m_hWnd = m_sink.Handle();
+        job.m_method = method;
+        EXPECT_TRUE(RunJobToEnd(job));
+        EXPECT_FALSE(job.m_running);
+        m_sink.Pump();
+        return Outcome{job.m_error, job.m_itemsDone, job.m_bytesDone};
+    }
+
+    Outcome Shred(const PathList& files, const PathList& folders, int32_t method = kOnePass)
+    {
+        DeleteItemsThread job(&files, &folders);
+        return RunJob(job, method);
+    }
+
+    // Exactly one WM_DELETE_DONE, as the last message.
+    void ExpectDone() const
+    {
+        EXPECT_EQ(1u, m_sink.Count(WM_DELETE_DONE));
+        ASSERT_FALSE(m_sink.Messages().empty());
+        EXPECT_EQ(static_cast<UINT>(WM_DELETE_DONE), m_sink.Messages().back().m_msg);
+    }
+
+    static void ExpectError(const Outcome& outcome, const std::wstring& name, int32_t isFile, int32_t kind,
+                            DWORD code)
+    {
+        EXPECT_EQ(name, outcome.m_error.m_name.Str());
+        EXPECT_EQ(isFile, outcome.m_error.m_isFile);
+        EXPECT_EQ(kind, outcome.m_error.m_kind);
+        EXPECT_EQ(code, outcome.m_error.m_lastError);
+    }
+
+    static void ExpectNoError(const Outcome& outcome)
+    {
+        EXPECT_EQ(0, outcome.m_error.m_kind) << "failed on " << testing::PrintToString(outcome.m_error.m_name.Str())
+                                             << " with " << outcome.m_error.m_lastError;
+        EXPECT_TRUE(outcome.m_error.m_name.IsEmpty());
+    }
+
+    std::wstring File(const std::wstring& relative, size_t size = 10)
+    {
+        const std::wstring path = m_dir.Join(relative);
+        const size_t slash = path.find_last_of(L'\\');
+        EXPECT_TRUE(MakeFolders(path.substr(0, slash)));
+        EXPECT_TRUE(MakeFile(path, size));
+        return path;
+    }
+    std::wstring Folder(const std::wstring& relative)
+    {
+        const std::wstring path = m_dir.Join(relative);
+        EXPECT_TRUE(MakeFolders(path));
+        return path;
+    }
+
+    TempDir m_dir{L"shred"};
+    MessageSink m_sink;
+};
+
+// The progress posts that end a file: those where the items done count goes up.
+std::vector<DeleteProgress> FileEnds(const std::vector<DeleteProgress>& progress)
+{
+    std::vector<DeleteProgress> ends;
+    uint64_t items = 0;
+    for (const DeleteProgress& p : progress) {
+        if (p.m_itemsDone > items)
+            ends.push_back(p);
+        items = p.m_itemsDone;
+    }
+    return ends;
+}
+
+// The files of a tree in the order a depth-first walk in search order takes them.
+void WalkOrder(const std::wstring& folder, std::vector<std::wstring>& files)
+{
+    for (const std::wstring& name : ListFolder(folder)) {
+        const std::wstring path = folder + L"\\" + name;
+        if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+            WalkOrder(path, files);
+        else
+            files.push_back(path);
+    }
+}
+
+TEST_F(ShreddingTest, AJobOfFilesAndFoldersShredsEverythingAndAccountsForItsProgress)
+{
+    const std::wstring a = File(L"a.bin", 100), b = File(L"b.bin", 5000);
+    const std::wstring tree = Folder(L"tree");
+    File(L"tree\\sub\\x.bin", 10);
+    File(L"tree\\sub\\deeper\\y.bin", 0);
+    File(L"tree\\z.bin", 20);
+    Folder(L"tree\\empty");
+    std::vector<std::wstring> order{a, b};
+    WalkOrder(tree, order);
+    ASSERT_EQ(5u, order.size());
+    const uint64_t sizes[] = {100, 5000};
+
+    Outcome outcome = Shred({a, b}, {tree}, kThreePasses);
+
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_FALSE(Exists(a));
+    EXPECT_FALSE(Exists(b));
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(ListFolder(m_dir.Path()).empty()) << "no renamed item left behind";
+
+    // Files only are counted; bytes are sizes times passes.
+    const uint64_t total = (100 + 5000 + 10 + 0 + 20) * 3;
+    EXPECT_EQ(5u, outcome.m_itemsDone);
+    EXPECT_EQ(total, outcome.m_bytesDone);
+
+    std::vector<DeleteProgress> progress = m_sink.Progress();
+    ASSERT_FALSE(progress.empty());
+    // The one initial post names the first file before anything is written.
+    const DeleteProgress& first = progress.front();
+    EXPECT_EQ(a, first.m_name);
+    EXPECT_EQ(0u, first.m_fileSize);
+    EXPECT_EQ(0u, first.m_itemsDone);
+    EXPECT_EQ(0u, first.m_bytesProcessed);
+    EXPECT_EQ(1, first.m_passCount);
+    EXPECT_EQ(3, first.m_passNumber);
+    EXPECT_EQ(1, std::count_if(progress.begin(), progress.end(),
+                               [](const DeleteProgress& p) { return p.m_passCount == 1; }));
+
+    uint64_t bytes = 0;
+    for (const DeleteProgress& p : progress) {
+        EXPECT_GE(p.m_bytesProcessed, bytes) << "progress never goes back";
+        EXPECT_EQ(0, p.m_freeSpace);
+        bytes = p.m_bytesProcessed;
+    }
+
+    std::vector<DeleteProgress> ends = FileEnds(progress);
+    ASSERT_EQ(5u, ends.size());
+    uint64_t done = 0;
+    for (size_t i = 0; i < ends.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(order[i], ends[i].m_name) << "files in list order, then the tree in search order";
+        EXPECT_EQ(i + 1, ends[i].m_itemsDone);
+        EXPECT_EQ(3, ends[i].m_passCount);
+        EXPECT_EQ(3, ends[i].m_passNumber);
+        if (i < 2) {
+            EXPECT_EQ(sizes[i], ends[i].m_fileSize);
+        }
+        done += ends[i].m_fileSize * 3;
+        EXPECT_EQ(done, ends[i].m_bytesProcessed);
+    }
+    EXPECT_EQ(total, ends.back().m_bytesProcessed);
+    EXPECT_EQ(m_sink.PayloadsReceived(), m_sink.PayloadsFreed());
+}
+
+TEST_F(ShreddingTest, EmptyListsShredNothingAndReportSuccess)
+{
+    Outcome outcome = Shred({}, {});
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_EQ(1u, m_sink.Messages().size());
+}
+
+TEST_F(ShreddingTest, ASinglePathJobShredsThatFolder)
+{
+    const std::wstring tree = Folder(L"tree");
+    File(L"tree\\f.bin", 3);
+    DeleteItemsThread job{CString(tree)};
+    Outcome outcome = RunJob(job, kOnePass);
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(1u, outcome.m_itemsDone);
+}
+
+// Records the first rename of every item: the source of a MoveFileW that is not a rename target
+// (those end in ".tmp"). Passes every call on to the real function.
+ImportPatch<decltype(::MoveFileW)>* g_move = nullptr;
+std::vector<std::wstring>* g_renamed = nullptr;
+
+BOOL WINAPI RecordingMove(LPCWSTR from, LPCWSTR to)
+{
+    const std::wstring source = from;
+    if (g_renamed && (source.size() < 4 || source.compare(source.size() - 4, 4, L".tmp") != 0))
+        g_renamed->push_back(source);
+    return g_move->Original()(from, to);
+}
+
+TEST_F(ShreddingTest, FoldersAreWalkedDepthFirstInSearchOrderAndRemovedAfterTheirContents)
+{
+    const std::wstring tree = Folder(L"tree");
+    File(L"tree\\a\\a1.bin");
+    File(L"tree\\a\\aa\\aa1.bin");
+    File(L"tree\\a\\aa\\aa2.bin");
+    File(L"tree\\b.bin");
+    File(L"tree\\c\\c1.bin");
+    Folder(L"tree\\c\\empty");
+    File(L"tree\\d.bin");
+
+    // Every item of the tree, each folder right after its contents, in search order.
+    std::vector<std::wstring> expected;
+    struct Walk {
+        static void Items(const std::wstring& folder, std::vector<std::wstring>& items)
+        {
+            for (const std::wstring& name : ListFolder(folder)) {
+                const std::wstring path = folder + L"\\" + name;
+                if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+                    Items(path, items);
+                else
+                    items.push_back(path);
+            }
+            items.push_back(folder);
+        }
+    };
+    Walk::Items(tree, expected);
+
+    std::vector<std::wstring> renamed;
+    Outcome outcome;
+    {
+        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &RecordingMove);
+        ASSERT_TRUE(move.IsActive());
+        g_move = &move;
+        g_renamed = &renamed;
+        outcome = Shred({}, {tree});
+        g_renamed = nullptr;
+    }
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(expected, renamed);
+    EXPECT_EQ(6u, outcome.m_itemsDone);
+
+    // A job of folders alone makes its one initial post before the first file found in them.
+    std::vector<DeleteProgress> progress = m_sink.Progress();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(expected.front(), progress.front().m_name);
+    EXPECT_EQ(0u, progress.front().m_itemsDone);
+    EXPECT_EQ(1, progress.front().m_passCount);
+    EXPECT_EQ(1, std::count_if(progress.begin(), progress.end(),
+                               [](const DeleteProgress& p) { return p.m_itemsDone == 0 && p.m_fileSize == 0 &&
+                                                                    p.m_bytesProcessed == 0; }));
+}
+
+// Holds a file or folder open so that the engine cannot open it for writing (sharing violation).
+class Lock {
+public:
+    explicit Lock(const std::wstring& path)
+        : m_handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+    {
+    }
+    ~Lock()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            CloseHandle(m_handle);
+    }
+    bool IsHeld() const { return m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
+
+TEST_F(ShreddingTest, AFailureOnTheThirdOfFiveFilesEndsTheJob)
+{
+    PathList files;
+    for (int i = 1; i <= 5; ++i)
+        files.push_back(File(L"f" + std::to_wstring(i) + L".bin"));
+    const std::wstring tree = Folder(L"tree");
+    const std::wstring inTree = File(L"tree\\t.bin");
+
+    Outcome outcome;
+    {
+        Lock lock(files[2]);
+        ASSERT_TRUE(lock.IsHeld());
+        outcome = Shred(files, {tree});
+    }
+    ExpectError(outcome, files[2], 1, DeleteErrorFailed, ERROR_SHARING_VIOLATION);
+    ExpectDone();
+    EXPECT_FALSE(Exists(files[0]));
+    EXPECT_FALSE(Exists(files[1]));
+    for (int i = 2; i < 5; ++i)
+        EXPECT_TRUE(Exists(files[i])) << i;
+    EXPECT_TRUE(Exists(inTree));
+    EXPECT_EQ(2u, outcome.m_itemsDone);
+}
+
+TEST_F(ShreddingTest, AFailureDeepInsideAFolderKeepsWhatFollowsItAndEveryEnclosingFolder)
+{
+    const std::wstring tree = Folder(L"tree");
+    const std::wstring inner = Folder(L"tree\\p\\q");
+    for (int i = 0; i < 5; ++i)
+        File(L"tree\\p\\q\\file" + std::to_wstring(i) + L".bin");
+    const std::wstring other = Folder(L"other");
+    const std::wstring otherFile = File(L"other\\o.bin");
+    std::vector<std::wstring> inOrder;
+    WalkOrder(inner, inOrder);
+    ASSERT_EQ(5u, inOrder.size());
+    const std::wstring failing = inOrder[2];
+
+    Outcome outcome;
+    {
+        Lock lock(failing);
+        ASSERT_TRUE(lock.IsHeld());
+        outcome = Shred({}, {tree, other});
+    }
+    ExpectError(outcome, failing, 1, DeleteErrorFailed, ERROR_SHARING_VIOLATION);
+    ExpectDone();
+    EXPECT_FALSE(Exists(inOrder[0]));
+    EXPECT_FALSE(Exists(inOrder[1]));
+    for (size_t i = 2; i < inOrder.size(); ++i)
+        EXPECT_TRUE(Exists(inOrder[i])) << i;
+    EXPECT_TRUE(Exists(inner));
+    EXPECT_TRUE(Exists(tree + L"\\p"));
+    EXPECT_TRUE(Exists(tree));
+    EXPECT_TRUE(Exists(otherFile));
+}
+
+// The waits after failed renames and removals (100 ms, 1000 ms) are skipped; other waits pass on.
+ImportPatch<decltype(::Sleep)>* g_sleep = nullptr;
+VOID WINAPI ShortSleep(DWORD milliseconds)
+{
+    if (milliseconds != 100 && milliseconds != 1000)
+        g_sleep->Original()(milliseconds);
+}
+
+TEST_F(ShreddingTest, FailuresTheThreadRecordsItself)
+{
+    ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
+    g_sleep = &sleep;
+
+    {
+        SCOPED_TRACE("a listed file that no longer exists");
+        const std::wstring missing = m_dir.Join(L"missing.bin"), next = File(L"next.bin");
+        Outcome outcome = Shred({missing, next}, {});
+        ExpectError(outcome, missing, 1, DeleteErrorNotFound, ERROR_FILE_NOT_FOUND);
+        EXPECT_TRUE(Exists(next));
+        m_sink.Clear();
+    }
+    {
+        SCOPED_TRACE("a listed folder that does not exist");
+        const std::wstring missing = m_dir.Join(L"no-such-folder");
+        const std::wstring next = Folder(L"next-folder");
+        Outcome outcome = Shred({}, {missing, next});
+        ExpectError(outcome, missing, 0, DeleteErrorFailed, ERROR_PATH_NOT_FOUND);
+        ExpectDone();
+        EXPECT_TRUE(Exists(next));
+        m_sink.Clear();
+    }
+    {
+        SCOPED_TRACE("a folder that cannot be removed");
+        const std::wstring tree = Folder(L"held");
+        const std::wstring inside = File(L"held\\h.bin");
+        Outcome outcome;
+        {
+            Lock lock(tree);
+            ASSERT_TRUE(lock.IsHeld());
+            outcome = Shred({}, {tree});
+        }
+        ExpectError(outcome, tree, 0, DeleteErrorFailed, ERROR_SHARING_VIOLATION);
+        ExpectDone();
+        EXPECT_TRUE(Exists(tree));
+        EXPECT_FALSE(Exists(inside)) << "its contents went first";
+        m_sink.Clear();
+    }
+}
+
+TEST_F(ShreddingTest, AMethodWithoutAPassListShredsNothingAndReportsAFailure)
+{
+    const std::wstring file = File(L"f.bin");
+    const std::wstring tree = Folder(L"tree");
+    struct Case {
+        const char* what;
+        int32_t method;
+        PathList files, folders;
+        std::wstring name;
+        int32_t isFile;
+    };
+    const Case cases[] = {
+        {"index 12 with files and folders", 12, {file}, {tree}, file, 1},
+        {"index -1 with folders only", -1, {}, {tree}, tree, 0},
+        {"index 1000 with nothing listed", 1000, {}, {}, L"", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_sink.Clear();
+        Outcome outcome = Shred(c.files, c.folders, c.method);
+        ExpectError(outcome, c.name, c.isFile, DeleteErrorFailed, ERROR_INVALID_PARAMETER);
+        ExpectDone();
+        EXPECT_EQ(1u, m_sink.Messages().size()) << "no progress: nothing was shredded";
+        EXPECT_TRUE(Exists(file));
+        EXPECT_TRUE(Exists(tree));
+    }
+}
+
+TEST_F(ShreddingTest, AStopBeforeTheFirstItemShredsNothingAndPostsNothing)
+{
+    const std::wstring file = File(L"f.bin");
+    const std::wstring tree = Folder(L"tree");
+    PathList files{file}, folders{tree};
+    DeleteItemsThread job(&files, &folders);
+    job.Stop();
+    Outcome outcome = RunJob(job, kOnePass);
+    ExpectNoError(outcome);
+    EXPECT_TRUE(m_sink.Messages().empty());
+    EXPECT_TRUE(Exists(file));
+    EXPECT_TRUE(Exists(tree));
+}
+
+// The stop has to land in the middle of a folder walk: the seam stops the job when the search hands
+// over the third entry of the folder and passes every call on to the real function.
+ImportPatch<decltype(::FindNextFileW)>* g_findNext = nullptr;
+DeleteItemsThread* g_stoppingJob = nullptr;
+int g_entriesSeen = 0;
+
+BOOL WINAPI FindNextStoppingAtThirdEntry(HANDLE search, LPWIN32_FIND_DATAW entry)
+{
+    const BOOL result = g_findNext->Original()(search, entry);
+    const std::wstring name = result ? entry->cFileName : L".";
+    if (name != L"." && name != L".." && ++g_entriesSeen == 3 && g_stoppingJob)
+        g_stoppingJob->Stop();
+    return result;
+}
+
+TEST_F(ShreddingTest, AStopDuringAFolderWalkLeavesTheRestOfTheFolderAndPostsNothingFurther)
+{
+    const std::wstring tree = Folder(L"tree");
+    for (int i = 0; i < 6; ++i)
+        File(L"tree\\f" + std::to_wstring(i) + L".bin");
+    const std::wstring next = Folder(L"next");
+    const std::wstring nextFile = File(L"next\\n.bin");
+    std::vector<std::wstring> inOrder;
+    WalkOrder(tree, inOrder);
+    // The first entry comes from FindFirstFileW, not from the patched function, unless it is a dot entry.
+    const bool firstIsDot = [&] {
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((tree + L"\\*").c_str(), &entry);
+        const bool dot = entry.cFileName[0] == L'.';
+        FindClose(search);
+        return dot;
+    }();
+    const size_t shredded = firstIsDot ? 2 : 3;
+
+    PathList files, folders{tree, next};
+    DeleteItemsThread job(&files, &folders);
+    Outcome outcome;
+    {
+        ImportPatch<decltype(::FindNextFileW)> patch("FindNextFileW", &FindNextStoppingAtThirdEntry);
+        ASSERT_TRUE(patch.IsActive());
+        g_findNext = &patch;
+        g_entriesSeen = 0;
+        g_stoppingJob = &job;
+        outcome = RunJob(job, kOnePass);
+        g_stoppingJob = nullptr;
+    }
+    ExpectNoError(outcome);
+    EXPECT_EQ(0u, m_sink.Count(WM_DELETE_DONE));
+    for (size_t i = 0; i < inOrder.size(); ++i)
+        EXPECT_EQ(i >= shredded, Exists(inOrder[i])) << i;
+    EXPECT_TRUE(Exists(tree));
+    EXPECT_TRUE(Exists(nextFile));
+    EXPECT_EQ(shredded, outcome.m_itemsDone);
+}
+
+// A cancel that the overwrite loop sees: the seam stops the job at the first write of the first file
+// and passes the write on.
+ImportPatch<decltype(::WriteFile)>* g_write = nullptr;
+DeleteItemsThread* g_writingJob = nullptr;
+
+BOOL WINAPI WriteFileStopping(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (g_writingJob)
+        g_writingJob->Stop();
+    return g_write->Original()(file, data, size, written, overlapped);
+}
+
+TEST_F(ShreddingTest, ACancelDuringAnOverwriteKeepsTheFileRecordsNothingAndPostsNoCompletion)
+{
+    const std::wstring first = File(L"first.bin", 3000), second = File(L"second.bin", 10);
+    PathList files{first, second}, folders;
+    DeleteItemsThread job(&files, &folders);
+    Outcome outcome;
+    {
+        ImportPatch<decltype(::WriteFile)> patch("WriteFile", &WriteFileStopping);
+        ASSERT_TRUE(patch.IsActive());
+        g_write = &patch;
+        g_writingJob = &job;
+        outcome = RunJob(job, kThreePasses);
+        g_writingJob = nullptr;
+    }
+    ExpectNoError(outcome);
+    EXPECT_EQ(0u, m_sink.Count(WM_DELETE_DONE));
+    EXPECT_TRUE(Exists(first)) << "a file whose overwrite saw the cancel is not deleted";
+    EXPECT_TRUE(Exists(second));
+    EXPECT_EQ(0u, outcome.m_itemsDone);
+}
+
+TEST_F(ShreddingTest, PathsTooLongToHandleFailCleanly)
+{
+    // Folder chains past MAX_PATH characters: Wine takes such paths, Windows would refuse them.
+    std::wstring deep = Folder(L"tree");
+    while (deep.size() + 31 < 250)
+        deep += L"\\" + std::wstring(30, L'd');  // ends between 219 and 249 characters
+    ASSERT_TRUE(MakeFolders(deep));
+    const std::wstring longFile = deep + L"\\" + std::wstring(40, L'f');
+    if (!MakeFile(longFile, 5))
+        GTEST_SKIP() << "this system does not make files with paths past MAX_PATH";
+    ASSERT_GE(longFile.size(), static_cast<size_t>(MAX_PATH));
+    const std::wstring longFolder = deep + L"\\" + std::wstring(30, L'e');
+
+    {
+        // The walked folder holds the long file alone: with a second entry the search order would
+        // decide which of the two fails first.
+        SCOPED_TRACE("a file too long inside a walked folder");
+        Outcome outcome = Shred({}, {deep});
+        ExpectError(outcome, longFile, 1, DeleteErrorFailed, ERROR_FILENAME_EXCED_RANGE);
+        ExpectDone();
+        EXPECT_TRUE(Exists(longFile));
+    }
+    {
+        SCOPED_TRACE("a listed file too long");
+        m_sink.Clear();
+        Outcome outcome = Shred({longFile}, {});
+        ExpectError(outcome, longFile, 1, DeleteErrorFailed, ERROR_FILENAME_EXCED_RANGE);
+        EXPECT_TRUE(Exists(longFile));
+    }
+    {
+        SCOPED_TRACE("a folder whose entries cannot be searched");
+        std::wstring deeper = longFolder;
+        while (deeper.size() + 2 < MAX_PATH)
+            deeper += L"\\g";
+        ASSERT_TRUE(MakeFolders(deeper));
+        m_sink.Clear();
+        Outcome outcome = Shred({}, {longFolder});
+        ExpectError(outcome, deeper, 0, DeleteErrorFailed, ERROR_FILENAME_EXCED_RANGE);
+        EXPECT_TRUE(Exists(deeper));
+    }
+}
+
+// Wine acts on what a Unix symbolic link points at when it renames or removes the link (measured:
+// MoveFileW moves the target folder, RemoveDirectoryW fails on its contents); Windows acts on the link
+// itself. For the links only, these two fakes give the Windows behaviour: a rename of a link fails (the
+// engine then keeps its name), and removing it removes the Unix link. Every other call passes on.
+ImportPatch<decltype(::MoveFileW)>* g_linkMove = nullptr;
+ImportPatch<decltype(::RemoveDirectoryW)>* g_linkRemove = nullptr;
+std::vector<std::wstring> g_links;
+std::vector<std::wstring> g_linksRemoved;
+
+bool IsLink(LPCWSTR path)
+{
+    return std::find(g_links.begin(), g_links.end(), std::wstring(path)) != g_links.end();
+}
+
+BOOL WINAPI LinkAwareMove(LPCWSTR from, LPCWSTR to)
+{
+    if (IsLink(from)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_linkMove->Original()(from, to);
+}
+
+BOOL WINAPI LinkAwareRemove(LPCWSTR path)
+{
+    if (IsLink(path)) {
+        g_linksRemoved.push_back(path);
+        return RemoveUnixLink(path);
+    }
+    return g_linkRemove->Original()(path);
+}
+
+TEST_F(ShreddingTest, LinksToFoldersAreRemovedWithoutTouchingWhatTheyPointAt)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its links as Unix symbolic links in the Wine prefix";
+    const std::wstring target = Folder(L"target");
+    const std::wstring targetFiles[] = {File(L"target\\t1.bin"), File(L"target\\inner\\t2.bin")};
+    const std::wstring tree = Folder(L"tree");
+    const std::wstring real = File(L"tree\\real.bin");
+    const std::wstring inside = tree + L"\\link", listed = m_dir.Join(L"listed-link");
+    ScopedUnixLink insideLink(inside, target), listedLink(listed, target);
+    ASSERT_TRUE(insideLink.IsMade());
+    ASSERT_TRUE(listedLink.IsMade());
+
+    Outcome outcome;
+    {
+        ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
+        g_sleep = &sleep;
+        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &LinkAwareMove);
+        ImportPatch<decltype(::RemoveDirectoryW)> remove("RemoveDirectoryW", &LinkAwareRemove);
+        ASSERT_TRUE(move.IsActive());
+        ASSERT_TRUE(remove.IsActive());
+        g_linkMove = &move;
+        g_linkRemove = &remove;
+        g_links = {inside, listed};
+        g_linksRemoved.clear();
+        outcome = Shred({}, {tree, listed});
+        g_links.clear();
+    }
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_EQ((std::vector<std::wstring>{inside, listed}), g_linksRemoved);
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_FALSE(Exists(listed));
+    for (const std::wstring& file : targetFiles)
+        EXPECT_EQ(10u, TempDir::FileSize(file)) << "untouched: " << testing::PrintToString(file);
+    EXPECT_EQ(1u, outcome.m_itemsDone) << "only the real file was shredded";
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#include "AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<int64_t> g_live{0};
+std::atomic<int64_t> g_total{0};
+
+void* Allocate(std::size_t size)
+{
+    void* block = std::malloc(size ? size : 1);
+    if (block) {
+        ++g_live;
+        ++g_total;
+    }
+    return block;
+}
+
+void Release(void* block)
+{
+    if (block) {
+        --g_live;
+        std::free(block);
+    }
+}
+}  // namespace
+
+namespace allocations {
+int64_t Live() { return g_live.load(); }
+int64_t Total() { return g_total.load(); }
+}  // namespace allocations
+
+void* operator new(std::size_t size)
+{
+    if (void* block = Allocate(size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* block) noexcept { Release(block); }
+void operator delete[](void* block) noexcept { Release(block); }
+void operator delete(void* block, std::size_t) noexcept { Release(block); }
+void operator delete[](void* block, std::size_t) noexcept { Release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }

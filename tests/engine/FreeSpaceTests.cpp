@@ -1,0 +1,436 @@
+// The free-space fill in a temporary folder of the prefix's C: drive, with the drive's answers faked
+// (FreeSpaceFakes): that drive is a folder of the machine's disk, where Wine extends every file sparsely
+// and never runs out of room, so a real fill there would fill the machine's disk. The same fill runs on a
+// real small drive in FreeSpaceDriveTests.cpp.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FreeSpaceFakes.h"
+#include "MessageSink.h"
+#include "TempDir.h"
+#include "engine/ErasureMethod.h"
+#include "engine/FreeSpace.h"
+#include "libcommon/Volume.h"
+
+namespace {
+
+constexpr uint64_t KiB = 1024;
+constexpr uint64_t MiB = 1024 * 1024;
+
+std::unique_ptr<CErasureMethod> ConstantMethod(std::vector<uint8_t> bytes)
+{
+    std::unique_ptr<CErasureMethod> method(new CErasureMethod);
+    for (uint8_t b : bytes) {
+        method->m_passes.push_back(new CWriteConstant({b}));
+    }
+    return method;
+}
+
+std::vector<UINT> MessageOrder(const MessageSink& sink)
+{
+    std::vector<UINT> order;
+    for (const MessageSink::Message& m : sink.Messages()) {
+        if (order.empty() || order.back() != m.m_msg || m.m_msg != WM_DELETE_PROGRESS) {
+            order.push_back(m.m_msg);
+        }
+    }
+    return order;
+}
+
+std::vector<int32_t> ResidentFlags(const MessageSink& sink)
+{
+    std::vector<int32_t> flags;
+    for (const MessageSink::Message& m : sink.Messages()) {
+        if (m.m_msg == WM_RESIDENT_PHASE) {
+            flags.push_back(m.m_flag);
+        }
+    }
+    return flags;
+}
+
+bool EndsWithNoCase(const std::wstring& s, const std::wstring& end)
+{
+    return s.size() >= end.size() && _wcsicmp(s.c_str() + s.size() - end.size(), end.c_str()) == 0;
+}
+
+class FreeSpaceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_temp.IsValid());
+        m_folder = m_temp.MakeFolder(L"fill");
+        ASSERT_FALSE(m_folder.empty());
+        // The C: volume as the free-space thread would find it: by its volume GUID path.
+        wchar_t name[50];
+        ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(m_temp.Path().substr(0, 3).c_str(), name, 50));
+        m_volume.reset(new CVolume(name));
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        ASSERT_TRUE(m_fakes->IsActive());
+    }
+
+    void TearDown() override { m_fakes.reset(); }
+
+    int Fill(CErasureMethod* method) { return FillFreeSpace(m_sink.Handle(), m_volume.get(), &m_cancel, m_folder, method); }
+    int Resident(CErasureMethod* method)
+    {
+        return FillResidentSpace(m_sink.Handle(), m_volume.get(), &m_cancel, m_folder, method);
+    }
+
+    TempDir m_temp{L"freespace"};
+    std::wstring m_folder;
+    std::unique_ptr<CVolume> m_volume;
+    std::unique_ptr<FreeSpaceFakes> m_fakes;
+    MessageSink m_sink;
+    CancelFlag m_cancel{0};
+};
+
+// ---- FillFreeSpace ----
+
+TEST_F(FreeSpaceTest, NoFreeBytesPostsZeroAndMakesNothing)
+{
+    m_fakes->SetFreeBytes({0});
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Fill(method.get()));
+    m_sink.Pump();
+    ASSERT_EQ(1u, m_sink.Messages().size());
+    EXPECT_EQ(WM_FREE_SPACE_TOTAL, m_sink.Messages()[0].m_msg);
+    EXPECT_EQ(0u, m_sink.Messages()[0].m_total);
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+}
+
+TEST_F(FreeSpaceTest, UnreadableFreeSpaceFailsTheFill)
+{
+    // Nothing can be wiped on a drive whose free space cannot be read: that must not count as done.
+    m_fakes->FailFreeBytes();
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(0, Fill(method.get()));
+    m_sink.Pump();
+    ASSERT_EQ(1u, m_sink.Messages().size());
+    EXPECT_EQ(WM_FREE_SPACE_TOTAL, m_sink.Messages()[0].m_msg);
+    EXPECT_EQ(0u, m_sink.Messages()[0].m_total);
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+}
+
+TEST_F(FreeSpaceTest, FillFileIsWrittenWithEveryPassAndFreeSpaceIsReadAgain)
+{
+    const uint64_t free = 40 * KiB;
+    m_fakes->SetFreeBytes({free, 0});
+    auto method = ConstantMethod({0x11, 0x22, 0x33});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_EQ(2, m_fakes->FreeBytesCalls());
+
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(1u, files.size());
+    const std::wstring& name = files[0];
+    EXPECT_EQ(18u, name.size());
+    for (wchar_t c : name) {
+        EXPECT_TRUE((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z')) << "character " << int(c);
+    }
+    const std::wstring path = m_folder + L"\\" + name;
+    EXPECT_EQ(free, TempDir::FileSize(path));
+    EXPECT_TRUE(FileHoldsOnly(path, 0x33));
+    EXPECT_EQ(free * 3, m_fakes->BytesWritten().at(path));
+
+    m_sink.Pump();
+    EXPECT_EQ((std::vector<UINT>{WM_FREE_SPACE_TOTAL, WM_DELETE_PROGRESS}), MessageOrder(m_sink));
+    EXPECT_EQ(free, m_sink.Messages()[0].m_total);
+    const std::vector<DeleteProgress> progress = m_sink.Progress();
+    ASSERT_EQ(3u, progress.size());  // one chunk per pass
+    for (size_t p = 0; p < 3; ++p) {
+        EXPECT_EQ(path, progress[p].m_name);
+        EXPECT_EQ(free, progress[p].m_fileSize);
+        EXPECT_EQ(0u, progress[p].m_itemsDone);
+        EXPECT_EQ(free * (p + 1), progress[p].m_bytesProcessed);
+        EXPECT_EQ(3, progress[p].m_passCount);
+        EXPECT_EQ(static_cast<int32_t>(p + 1), progress[p].m_passNumber);
+        EXPECT_EQ(1, progress[p].m_freeSpace);
+    }
+}
+
+TEST_F(FreeSpaceTest, FiveHundredMebibytesTakeTwoLargestFilesAndTheRest)
+{
+    // 500 MiB free, then what each file leaves. The writes are counted, not made (the files stay sparse).
+    m_fakes->SetFreeBytes({500 * MiB, 284 * MiB, 68 * MiB, 0});
+    m_fakes->DiscardWrites();
+    auto method = ConstantMethod({0x00, 0xFF});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_EQ(4, m_fakes->FreeBytesCalls());
+
+    std::map<std::wstring, uint64_t> sizes;
+    for (const auto& [path, bytes] : m_fakes->BytesWritten()) {
+        sizes[path] = TempDir::FileSize(path);
+        EXPECT_EQ(2 * sizes[path], bytes) << "every pass over the whole file";
+    }
+    ASSERT_EQ(3u, sizes.size());
+
+    // The progress, file by file: the last report of each file stands at all its passes, and the files
+    // come in the order 216, 216, 68 MiB.
+    m_sink.Pump();
+    EXPECT_EQ(500 * MiB, m_sink.Messages()[0].m_total);
+    const std::vector<DeleteProgress> progress = m_sink.Progress();
+    std::vector<uint64_t> order;
+    uint64_t before = 0;
+    for (size_t i = 0; i < progress.size(); ++i) {
+        const DeleteProgress& p = progress[i];
+        EXPECT_EQ(order.size(), p.m_itemsDone);
+        if (i + 1 == progress.size() || progress[i + 1].m_itemsDone != p.m_itemsDone) {
+            order.push_back(p.m_fileSize);
+            EXPECT_EQ(sizes[p.m_name], p.m_fileSize);
+            EXPECT_EQ(2, p.m_passNumber);
+            EXPECT_EQ(before + 2 * p.m_fileSize, p.m_bytesProcessed);
+            before = p.m_bytesProcessed;
+        }
+    }
+    EXPECT_EQ((std::vector<uint64_t>{216 * MiB, 216 * MiB, 68 * MiB}), order);
+    EXPECT_EQ(1000 * MiB, before);
+}
+
+TEST_F(FreeSpaceTest, ExtensionThatDoesNotFitShrinksOneClusterAtATime)
+{
+    m_fakes->SetFreeBytes({64 * KiB, 0});
+    m_fakes->SetClusterSize(4096);
+    m_fakes->LimitExtension(40 * KiB);
+    auto method = ConstantMethod({0x5A});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_EQ(7, m_fakes->ExtensionCalls());  // 64, 60, ..., 40 KiB
+    EXPECT_EQ(6, m_fakes->ClusterCalls());    // read once per failed extension
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(40 * KiB, TempDir::FileSize(m_folder + L"\\" + files[0]));
+    EXPECT_TRUE(FileHoldsOnly(m_folder + L"\\" + files[0], 0x5A));
+}
+
+TEST_F(FreeSpaceTest, FileThatCannotGetOneClusterFailsTheFill)
+{
+    struct Case {
+        const char* what;
+        DWORD cluster;   // 0: the cluster size cannot be read
+        int extensions;  // SetEndOfFile calls before the fill gives up
+    } cases[] = {
+        {"one cluster does not fit", 4096, 3},  // 12, 8, 4 KiB
+        {"cluster size unreadable", 0, 1},      // nothing to shrink by: no endless retry
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_fakes.reset();
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        m_fakes->SetFreeBytes({12 * KiB});
+        m_fakes->SetClusterSize(c.cluster);
+        m_fakes->LimitExtension(0);
+        auto method = ConstantMethod({0x11});
+        EXPECT_EQ(0, Fill(method.get()));
+        EXPECT_EQ(c.extensions, m_fakes->ExtensionCalls());
+        // The file was closed: it can be deleted.
+        const std::vector<std::wstring> files = FilesIn(m_folder);
+        ASSERT_EQ(1u, files.size());
+        EXPECT_TRUE(DeleteFileW((m_folder + L"\\" + files[0]).c_str()));
+    }
+    m_sink.Pump();
+    EXPECT_EQ(0u, m_sink.Count(WM_DELETE_PROGRESS));
+}
+
+TEST_F(FreeSpaceTest, CancelDuringOverwriteFinishesThatFileAndMakesNoOther)
+{
+    m_fakes->SetFreeBytes({40 * KiB});  // the free space never runs out
+    m_fakes->OnWrite([this](int number) {
+        if (number == 1) {
+            m_cancel.store(1);
+        }
+    });
+    auto method = ConstantMethod({0x11, 0x22, 0x33});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_EQ(1u, FilesIn(m_folder).size());
+    EXPECT_EQ(1, m_fakes->WriteCalls());
+    EXPECT_EQ(2, m_fakes->FreeBytesCalls());  // the file's steps ran to the end
+    m_sink.Pump();
+    EXPECT_EQ(1u, m_sink.Count(WM_DELETE_PROGRESS));
+}
+
+TEST_F(FreeSpaceTest, CancelBeforeTheFirstFileMakesNone)
+{
+    m_fakes->SetFreeBytes({40 * KiB});
+    m_cancel.store(1);
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+    m_sink.Pump();
+    EXPECT_EQ(1u, m_sink.Count(WM_FREE_SPACE_TOTAL));
+}
+
+TEST_F(FreeSpaceTest, FailedOverwriteFailsTheFill)
+{
+    // A write that fails for another reason than a full drive: the file was not wiped.
+    m_fakes->SetFreeBytes({40 * KiB});
+    m_fakes->FailWrites(ERROR_IO_DEVICE);
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(0, Fill(method.get()));
+    EXPECT_EQ(1u, FilesIn(m_folder).size());
+    EXPECT_EQ(1, m_fakes->FreeBytesCalls());
+}
+
+TEST_F(FreeSpaceTest, WriteThatRunsIntoTheEndOfTheDriveIsCutBackAndWrittenWithEveryPass)
+{
+    // Windows refuses a write that does not fit and writes nothing of it. The free count promised more
+    // than the drive holds: the file keeps the whole chunks that were written (chunks of 6 MiB) and gets
+    // every pass over them; the fill then ends, done. 6 MiB four times reach the prefix's disk.
+    struct Case {
+        const char* what;
+        DWORD error;
+        uint64_t free;
+        uint64_t endOfDrive;
+        uint64_t kept;
+    } cases[] = {
+        {"second chunk refused", ERROR_DISK_FULL, 13 * MiB, 7 * MiB, 6 * MiB},
+        {"first chunk refused", ERROR_HANDLE_DISK_FULL, 40 * KiB, 20 * KiB, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_fakes.reset();
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        m_sink.Clear();
+        m_fakes->SetFreeBytes({c.free});
+        m_fakes->FailWritesBeyond(c.endOfDrive, c.error);
+        auto method = ConstantMethod({0x11, 0x22, 0x33});
+        EXPECT_EQ(1, Fill(method.get()));
+        EXPECT_EQ(1, m_fakes->FreeBytesCalls());  // no further file
+
+        const std::vector<std::wstring> files = FilesIn(m_folder);
+        ASSERT_EQ(1u, files.size());
+        const std::wstring path = m_folder + L"\\" + files[0];
+        EXPECT_EQ(c.kept, TempDir::FileSize(path));
+        EXPECT_TRUE(FileHoldsOnly(path, 0x33));
+        m_sink.Pump();
+        const std::vector<DeleteProgress> progress = m_sink.Progress();
+        if (c.kept != 0) {
+            ASSERT_FALSE(progress.empty());
+            EXPECT_EQ(3 * c.kept, progress.back().m_bytesProcessed);
+            EXPECT_EQ(3, progress.back().m_passNumber);
+            EXPECT_EQ(c.kept, progress.back().m_fileSize);
+        } else {
+            EXPECT_TRUE(progress.empty());
+        }
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+    }
+}
+
+TEST_F(FreeSpaceTest, FailedRewriteAfterTheEndOfTheDriveFailsTheFill)
+{
+    // The drive ended at 7 MiB, and then the part that was written cannot be written again either.
+    m_fakes->SetFreeBytes({13 * MiB});
+    m_fakes->FailWritesBeyond(7 * MiB, ERROR_DISK_FULL);
+    m_fakes->OnWrite([this](int number) {
+        if (number == 3) {
+            m_fakes->FailWrites(ERROR_IO_DEVICE);
+        }
+    });
+    auto method = ConstantMethod({0x11, 0x22});
+    EXPECT_EQ(0, Fill(method.get()));
+}
+
+// ---- FillResidentSpace ----
+
+TEST_F(FreeSpaceTest, ResidentPhaseDoesNotRunOnFat12OrFat16)
+{
+    m_volume->m_isFat = 1;
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Resident(method.get()));
+    m_sink.Pump();
+    EXPECT_TRUE(m_sink.Messages().empty());
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+}
+
+TEST_F(FreeSpaceTest, ResidentPhaseEndsAtOnceWithoutNtfsRecords)
+{
+    // Wine answers no NTFS volume data for its drives: the volume has no file-record size (as FAT32 or
+    // exFAT on Windows), so there is nothing to fill.
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Resident(method.get()));
+    m_sink.Pump();
+    EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+}
+
+TEST_F(FreeSpaceTest, ResidentFilesShrinkOneBytePerFailedExtensionAndKeepThatSize)
+{
+    // NTFS with 1024-byte records; only 1020 bytes still fit in a record. After four failed sizes every
+    // small file gets 1020 bytes, written with every pass, until no further file can be made.
+    m_fakes->SetRecordSize(1024);
+    m_fakes->LimitExtension(1020);
+    m_fakes->FailCreatesAfter(4 + 3);
+    auto method = ConstantMethod({0x11, 0x22, 0x33});
+    EXPECT_EQ(1, Resident(method.get()));
+    m_sink.Pump();
+    EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
+    EXPECT_EQ(0u, m_sink.Count(WM_DELETE_PROGRESS));
+
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(4u + 3u + 1u, files.size());  // the last name was made by the system, its open refused
+    int empty = 0;
+    int full = 0;
+    for (const std::wstring& name : files) {
+        EXPECT_EQ(0, _wcsnicmp(name.c_str(), L"Cor", 3)) << name;
+        EXPECT_TRUE(EndsWithNoCase(name, L".TMP")) << name;
+        const uint64_t size = TempDir::FileSize(m_folder + L"\\" + name);
+        if (size == 0) {
+            ++empty;
+        } else {
+            EXPECT_EQ(1020u, size);
+            EXPECT_TRUE(FileHoldsOnly(m_folder + L"\\" + name, 0x33));
+            EXPECT_EQ(3u * 1020, m_fakes->BytesWritten().at(m_folder + L"\\" + name));
+            ++full;
+        }
+    }
+    EXPECT_EQ(5, empty);
+    EXPECT_EQ(3, full);
+    EXPECT_EQ(4 + 3, m_fakes->ExtensionCalls());
+}
+
+TEST_F(FreeSpaceTest, FailedWriteOfASmallFileEndsThePhase)
+{
+    // Where extending never fails (Wine) the first write into a full drive is the end: going on would
+    // make empty files without end.
+    m_fakes->SetRecordSize(1024);
+    m_fakes->FailWrites(ERROR_DISK_FULL);
+    m_fakes->FailCreatesAfter(10);  // bounds the loop should the phase go on
+    auto method = ConstantMethod({0x11, 0x22});
+    EXPECT_EQ(1, Resident(method.get()));
+    m_sink.Pump();
+    EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
+    EXPECT_EQ(1u, FilesIn(m_folder).size());
+    EXPECT_EQ(1, m_fakes->WriteCalls());
+}
+
+TEST_F(FreeSpaceTest, CancelEndsTheResidentPhaseWithoutItsClosingMessage)
+{
+    m_fakes->SetRecordSize(1024);
+    auto method = ConstantMethod({0x11, 0x22});
+    {
+        SCOPED_TRACE("cancel before the phase");
+        m_cancel.store(1);
+        EXPECT_EQ(1, Resident(method.get()));
+        m_sink.Pump();
+        EXPECT_EQ((std::vector<int32_t>{1}), ResidentFlags(m_sink));
+        EXPECT_TRUE(FilesIn(m_folder).empty());
+    }
+    {
+        SCOPED_TRACE("cancel during the third small file");
+        m_sink.Clear();
+        m_cancel.store(0);
+        m_fakes->OnWrite([this](int number) {
+            if (number == 5) {
+                m_cancel.store(1);
+            }
+        });
+        EXPECT_EQ(1, Resident(method.get()));
+        m_sink.Pump();
+        EXPECT_EQ((std::vector<int32_t>{1}), ResidentFlags(m_sink));
+        EXPECT_EQ(3u, FilesIn(m_folder).size());
+        EXPECT_EQ(5, m_fakes->WriteCalls());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,752 @@
+// Shredding one file or folder: real files in a temporary folder of the Wine prefix, real renames and
+// deletions. The import seam records the writes and renames, makes the pauses cheap, and fakes what Wine
+// cannot show (NTFS file records, FAT volumes, failing writes, a read-only file that refuses writers).
+#include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ImportPatch.h"
+#include "MessageSink.h"
+#include "TempDir.h"
+#include "engine/ErasureMethod.h"
+#include "engine/ShredFile.h"
+
+namespace {
+
+constexpr uint8_t kOriginal = 0xEE;
+
+// ---- recorders and fakes; they act on calls of the test thread only and forward everything else ----
+
+DWORD g_testThread;
+bool OnTestThread() { return GetCurrentThreadId() == g_testThread; }
+
+std::vector<DWORD> g_sleeps;
+void WINAPI FakeSleep(DWORD milliseconds)
+{
+    if (OnTestThread())
+        g_sleeps.push_back(milliseconds);
+}
+
+struct Write {
+    DWORD m_bytes;
+    uint8_t m_first;
+    bool m_uniform;  // every byte equals the first
+};
+ImportPatch<decltype(::WriteFile)>* g_writeFile;
+std::vector<Write> g_writes;  // of the last Shred call only (the tests' own file set-up is not recorded)
+bool g_recording;
+int g_failWriteNumber;  // the write (from 1) that fails with g_writeError; 0: none
+DWORD g_writeError;
+std::function<void(int)> g_afterWrite;  // called after each recorded write with its number
+BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (!OnTestThread() || !g_recording)
+        return g_writeFile->Original()(file, buffer, bytes, written, overlapped);
+    const auto* data = static_cast<const uint8_t*>(buffer);
+    const int number = static_cast<int>(g_writes.size()) + 1;
+    g_writes.push_back({bytes, bytes ? data[0] : uint8_t(0),
+                        std::all_of(data, data + bytes, [&](uint8_t b) { return b == data[0]; })});
+    if (number == g_failWriteNumber) {
+        SetLastError(g_writeError);
+        return FALSE;
+    }
+    const BOOL ok = g_writeFile->Original()(file, buffer, bytes, written, overlapped);
+    if (g_afterWrite)
+        g_afterWrite(number);
+    return ok;
+}
+
+struct Move {
+    std::wstring m_from;
+    std::wstring m_to;
+};
+ImportPatch<decltype(::MoveFileW)>* g_moveFile;
+std::vector<Move> g_moves;
+int g_failMoveNumber;
+BOOL WINAPI FakeMoveFileW(LPCWSTR from, LPCWSTR to)
+{
+    if (!OnTestThread())
+        return g_moveFile->Original()(from, to);
+    g_moves.push_back({from, to});
+    if (static_cast<int>(g_moves.size()) == g_failMoveNumber) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    return g_moveFile->Original()(from, to);
+}
+
+// NTFS volume data: Wine answers the request with ERROR_NOT_SUPPORTED.
+ImportPatch<decltype(::DeviceIoControl)>* g_deviceIoControl;
+DWORD g_recordSize;  // 0: forward
+BOOL WINAPI FakeDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                LPDWORD returned, LPOVERLAPPED overlapped)
+{
+    if (code == FSCTL_GET_NTFS_VOLUME_DATA && g_recordSize != 0) {
+        NTFS_VOLUME_DATA_BUFFER data = {};
+        data.BytesPerFileRecordSegment = g_recordSize;
+        std::memcpy(out, &data, std::min<DWORD>(outSize, sizeof data));
+        *returned = sizeof data;
+        return TRUE;
+    }
+    return g_deviceIoControl->Original()(device, code, in, inSize, out, outSize, returned, overlapped);
+}
+
+// The file-system name of every volume: Wine says NTFS for all.
+ImportPatch<decltype(::GetVolumeInformationW)>* g_volumeInformation;
+std::wstring g_fileSystem;
+BOOL WINAPI FakeGetVolumeInformationW(LPCWSTR root, LPWSTR label, DWORD labelLength, LPDWORD serial,
+                                      LPDWORD component, LPDWORD flags, LPWSTR fileSystem, DWORD fileSystemLength)
+{
+    const BOOL ok = g_volumeInformation->Original()(root, label, labelLength, serial, component, flags, fileSystem,
+                                                    fileSystemLength);
+    if (ok && fileSystem && !g_fileSystem.empty())
+        lstrcpynW(fileSystem, g_fileSystem.c_str(), static_cast<int>(fileSystemLength));
+    return ok;
+}
+
+// The cluster geometry: a failure, or no cluster size at all.
+ImportPatch<decltype(::GetDiskFreeSpaceW)>* g_diskFreeSpace;
+enum class Geometry { Real, Fails, ZeroSectors } g_geometry;
+BOOL WINAPI FakeGetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectors, LPDWORD bytes, LPDWORD freeClusters,
+                                  LPDWORD totalClusters)
+{
+    if (g_geometry == Geometry::Fails) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    const BOOL ok = g_diskFreeSpace->Original()(root, sectors, bytes, freeClusters, totalClusters);
+    if (ok && g_geometry == Geometry::ZeroSectors)
+        *sectors = 0;
+    return ok;
+}
+
+// Windows refuses to open a read-only file for writing; Wine running as root does not.
+ImportPatch<decltype(::CreateFileW)>* g_createFile;
+HANDLE WINAPI FakeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    const DWORD writeAccess = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
+    const DWORD attributes = GetFileAttributesW(name);
+    if ((access & writeAccess) && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_createFile->Original()(name, access, share, security, disposition, flags, templateFile);
+}
+
+// A method of three constant passes, so that every write shows which pass made it.
+std::unique_ptr<CErasureMethod> ThreePasses()
+{
+    auto method = std::make_unique<CErasureMethod>();
+    for (uint8_t b : {0x11, 0x22, 0x33})
+        method->m_passes.push_back(new CWriteConstant(std::vector<uint8_t>{b}));
+    return method;
+}
+
+DWORD ClusterSizeOfDriveC()
+{
+    DWORD sectors = 0, bytes = 0, freeClusters = 0, total = 0;
+    return GetDiskFreeSpaceW(L"C:\\", &sectors, &bytes, &freeClusters, &total) ? sectors * bytes : 0;
+}
+
+uint64_t RoundUp(uint64_t size, uint64_t cluster) { return (size + cluster - 1) / cluster * cluster; }
+
+std::vector<std::wstring> FolderEntries(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+bool IsRenameTarget(const std::wstring& path, const std::wstring& folder)
+{
+    if (path.size() != folder.size() + 1 + 25 + 4 || path.compare(0, folder.size() + 1, folder + L"\\") != 0)
+        return false;
+    const std::wstring name = path.substr(folder.size() + 1);
+    return std::all_of(name.begin(), name.begin() + 25,
+                       [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z'); }) &&
+           name.substr(25) == L".tmp";
+}
+
+std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+// Links as Windows opens them: a link's path leads to what it points at, unless the caller asks for the
+// link itself with FILE_FLAG_OPEN_REPARSE_POINT. Wine 8 cannot show this: it marks a Unix symlink to a
+// file as a plain file, ignores FILE_FLAG_OPEN_REPARSE_POINT, and renames or deletes what a Unix symlink
+// (to a file or a folder) points at instead of the link. So a link here is a stand-in item (an empty
+// file or folder) that this fake of the open follows to its target.
+ImportPatch<decltype(::CreateFileW)>* g_linkCreateFile;
+std::vector<std::pair<std::wstring, std::wstring>> g_links;  // link path, target path
+HANDLE WINAPI FakeLinkFollowingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                           DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (!(flags & FILE_FLAG_OPEN_REPARSE_POINT)) {
+        for (const auto& [link, target] : g_links) {
+            if (lstrcmpiW(name, link.c_str()) == 0)
+                return g_linkCreateFile->Original()(target.c_str(), access, share, security, disposition, flags,
+                                                    templateFile);
+        }
+    }
+    return g_linkCreateFile->Original()(name, access, share, security, disposition, flags, templateFile);
+}
+
+uint64_t LastWriteTime(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+class Shredding : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_temp.IsValid());
+        g_testThread = GetCurrentThreadId();
+        g_sleeps.clear();
+        g_writes.clear();
+        g_recording = false;
+        g_failWriteNumber = 0;
+        g_writeError = ERROR_DISK_FULL;
+        g_afterWrite = nullptr;
+        g_moves.clear();
+        g_failMoveNumber = 0;
+        g_recordSize = 0;
+        g_fileSystem.clear();
+        g_geometry = Geometry::Real;
+        m_cluster = ClusterSizeOfDriveC();
+        ASSERT_GT(m_cluster, 0u);
+
+        m_sleep = std::make_unique<ImportPatch<decltype(::Sleep)>>("Sleep", &FakeSleep);
+        m_write = std::make_unique<ImportPatch<decltype(::WriteFile)>>("WriteFile", &FakeWriteFile);
+        m_move = std::make_unique<ImportPatch<decltype(::MoveFileW)>>("MoveFileW", &FakeMoveFileW);
+        m_control = std::make_unique<ImportPatch<decltype(::DeviceIoControl)>>("DeviceIoControl", &FakeDeviceIoControl);
+        m_information = std::make_unique<ImportPatch<decltype(::GetVolumeInformationW)>>("GetVolumeInformationW",
+                                                                                         &FakeGetVolumeInformationW);
+        m_space = std::make_unique<ImportPatch<decltype(::GetDiskFreeSpaceW)>>("GetDiskFreeSpaceW",
+                                                                               &FakeGetDiskFreeSpaceW);
+        g_writeFile = m_write.get();
+        g_moveFile = m_move.get();
+        g_deviceIoControl = m_control.get();
+        g_volumeInformation = m_information.get();
+        g_diskFreeSpace = m_space.get();
+        ASSERT_TRUE(m_sleep->IsActive() && m_write->IsActive() && m_move->IsActive() && m_control->IsActive() &&
+                    m_information->IsActive() && m_space->IsActive());
+    }
+
+    void TearDown() override
+    {
+        m_space.reset();
+        m_information.reset();
+        m_control.reset();
+        m_move.reset();
+        m_write.reset();
+        m_sleep.reset();
+        g_afterWrite = nullptr;
+    }
+
+    struct Outcome {
+        int m_result;
+        int32_t m_kind;
+        DWORD m_code;
+        uint64_t m_size;
+    };
+
+    // attributes: as read now unless given; presetKind: the kind the caller starts from.
+    Outcome Shred(const std::wstring& path, CErasureMethod* method, DWORD attributes = 0xFFFFFFFF,
+                  int32_t presetKind = 0)
+    {
+        if (attributes == 0xFFFFFFFF)
+            attributes = GetFileAttributesW(path.c_str());
+        Outcome outcome{-1, presetKind, 0xDEAD, 0xDEAD};
+        g_writes.clear();
+        g_recording = true;
+        outcome.m_result = ShredFile(m_sink.Handle(), path.c_str(), method, &outcome.m_kind, &outcome.m_code,
+                                     &outcome.m_size, &m_cancel, &m_itemsDone, &m_bytesDone, attributes);
+        g_recording = false;
+        m_sink.Pump();
+        return outcome;
+    }
+
+    TempDir m_temp{L"shred"};
+    MessageSink m_sink;
+    CancelFlag m_cancel{0};
+    uint64_t m_itemsDone = 5;
+    uint64_t m_bytesDone = 100;
+    DWORD m_cluster = 0;
+
+    std::unique_ptr<ImportPatch<decltype(::Sleep)>> m_sleep;
+    std::unique_ptr<ImportPatch<decltype(::WriteFile)>> m_write;
+    std::unique_ptr<ImportPatch<decltype(::MoveFileW)>> m_move;
+    std::unique_ptr<ImportPatch<decltype(::DeviceIoControl)>> m_control;
+    std::unique_ptr<ImportPatch<decltype(::GetVolumeInformationW)>> m_information;
+    std::unique_ptr<ImportPatch<decltype(::GetDiskFreeSpaceW)>> m_space;
+};
+
+}  // namespace
+
+// ---- the whole road ----
+
+TEST_F(Shredding, AFileIsOverwrittenOverItsWholeClustersRenamedSevenTimesAndDeleted)
+{
+    const std::wstring path = m_temp.WriteFile(L"report.doc", 5000, kOriginal);
+    ASSERT_FALSE(path.empty());
+    auto method = ThreePasses();
+
+    const Outcome outcome = Shred(path, method.get());
+    EXPECT_EQ(outcome.m_result, 1);
+    EXPECT_EQ(outcome.m_kind, 0);
+    EXPECT_EQ(outcome.m_size, 5000u);  // the size before the extension
+    EXPECT_FALSE(TempDir::FileExists(path));
+    EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());  // no renamed leftover either
+
+    // Each pass writes the whole last cluster in one chunk (5000 bytes: 8192 with 4096-byte clusters).
+    ASSERT_EQ(g_writes.size(), 3u);
+    for (size_t p = 0; p < 3; ++p) {
+        EXPECT_EQ(g_writes[p].m_bytes, RoundUp(5000, m_cluster)) << p;
+        EXPECT_EQ(g_writes[p].m_first, 0x11 * (p + 1)) << p;
+        EXPECT_TRUE(g_writes[p].m_uniform) << p;
+    }
+
+    // One progress report per pass, each pass's progress stopping at the size before the extension.
+    const std::vector<DeleteProgress> progress = m_sink.Progress();
+    ASSERT_EQ(progress.size(), 3u);
+    for (size_t p = 0; p < 3; ++p) {
+        EXPECT_EQ(progress[p].m_name, path);
+        EXPECT_EQ(progress[p].m_itemsDone, 5u);
+        EXPECT_EQ(progress[p].m_bytesProcessed, 100 + (p + 1) * 5000);
+        EXPECT_EQ(progress[p].m_passCount, 3);
+        EXPECT_EQ(progress[p].m_passNumber, static_cast<int32_t>(p + 1));
+    }
+
+    // Seven renames, each into the file's own folder and each from the name before.
+    ASSERT_EQ(g_moves.size(), 7u);
+    std::wstring current = path;
+    for (const Move& move : g_moves) {
+        EXPECT_EQ(move.m_from, current);
+        EXPECT_TRUE(IsRenameTarget(move.m_to, m_temp.Path())) << move.m_to;
+        current = move.m_to;
+    }
+    EXPECT_TRUE(g_sleeps.empty());
+}
+
+TEST_F(Shredding, ACatalogueMethodWritesEachOfItsPasses)
+{
+    // DoD 5220.22-M: 0x00, 0xFF, then random data.
+    std::unique_ptr<CErasureMethod> method(CreateErasureMethod(6));
+    ASSERT_NE(method, nullptr);
+    ASSERT_EQ(method->m_passes.size(), 3u);
+    const std::wstring path = m_temp.WriteFile(L"small.bin", 100, kOriginal);
+    ASSERT_FALSE(path.empty());
+
+    EXPECT_EQ(Shred(path, method.get()).m_result, 1);
+    EXPECT_FALSE(TempDir::FileExists(path));
+    ASSERT_EQ(g_writes.size(), 3u);
+    EXPECT_TRUE(g_writes[0].m_uniform && g_writes[0].m_first == 0x00);
+    EXPECT_TRUE(g_writes[1].m_uniform && g_writes[1].m_first == 0xFF);
+    EXPECT_FALSE(g_writes[2].m_uniform);
+    for (const Write& write : g_writes)
+        EXPECT_EQ(write.m_bytes, m_cluster);
+}
+
+// ---- failures before anything is written ----
+
+TEST_F(Shredding, CompressedEncryptedAndSparseFilesAreLeftAlone)
+{
+    const struct {
+        DWORD m_attributes;
+        int32_t m_kind;
+    } cases[] = {
+        {FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE, DeleteErrorCompressed},
+        {FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED, DeleteErrorCompressed},
+        {FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_SPARSE_FILE, DeleteErrorEncrypted},
+        {FILE_ATTRIBUTE_SPARSE_FILE, DeleteErrorSparse},
+    };
+    auto method = ThreePasses();
+    for (const auto& c : cases) {
+        const std::wstring path = m_temp.WriteFile(L"special.dat", 300, kOriginal);
+        ASSERT_FALSE(path.empty());
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+        // Wine keeps none of these attributes on its files: the caller's reading is what counts.
+        const Outcome outcome = Shred(path, method.get(), FILE_ATTRIBUTE_READONLY | c.m_attributes);
+        EXPECT_EQ(outcome.m_result, 0);
+        EXPECT_EQ(outcome.m_kind, c.m_kind) << std::hex << c.m_attributes;
+        EXPECT_EQ(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));
+        EXPECT_EQ(TempDir::ReadFile(path), std::vector<uint8_t>(300, kOriginal));
+        EXPECT_TRUE(g_writes.empty());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    EXPECT_TRUE(g_moves.empty());
+}
+
+TEST_F(Shredding, AFileThatAnotherProgramHoldsWithoutSharingWritesFailsWithASharingViolation)
+{
+    const std::wstring path = m_temp.WriteFile(L"open.txt", 2000, kOriginal);
+    ASSERT_FALSE(path.empty());
+    HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    auto method = ThreePasses();
+    const Outcome outcome = Shred(path, method.get());
+    CloseHandle(other);
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+    EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(TempDir::ReadFile(path), std::vector<uint8_t>(2000, kOriginal));
+    EXPECT_TRUE(g_moves.empty());
+}
+
+TEST_F(Shredding, AReadOnlyFileIsMadeWritableAndShredded)
+{
+    ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeCreateFileW);
+    g_createFile = &create;
+    ASSERT_TRUE(create.IsActive());
+    const std::wstring path = m_temp.WriteFile(L"readonly.txt", 700, kOriginal);
+    ASSERT_FALSE(path.empty());
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    // The fake refuses writers as Windows does.
+    ASSERT_EQ(CreateFileW(path.c_str(), FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+
+    auto method = ThreePasses();
+    const Outcome outcome = Shred(path, method.get());
+    EXPECT_EQ(outcome.m_result, 1) << outcome.m_kind << " " << outcome.m_code;
+    EXPECT_FALSE(TempDir::FileExists(path));
+    EXPECT_EQ(g_writes.size(), 3u);
+}
+
+TEST_F(Shredding, AnUnreadableClusterSizeFailsBeforeAnythingIsWritten)
+{
+    auto method = ThreePasses();
+    for (Geometry geometry : {Geometry::Fails, Geometry::ZeroSectors}) {
+        g_geometry = geometry;
+        const std::wstring path = m_temp.WriteFile(L"data.txt", 3000, kOriginal);
+        ASSERT_FALSE(path.empty());
+        const Outcome outcome = Shred(path, method.get());
+        EXPECT_EQ(outcome.m_result, 0);
+        EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+        EXPECT_NE(outcome.m_code, 0u);
+        EXPECT_EQ(TempDir::ReadFile(path), std::vector<uint8_t>(3000, kOriginal));
+        EXPECT_TRUE(g_writes.empty());
+    }
+    EXPECT_TRUE(g_moves.empty());
+}
+
+// ---- the volume decides the small-file pre-pass ----
+
+// Wine reports NTFS without NTFS volume data; the record size is faked.
+TEST_F(Shredding, AFileSmallerThanAnNtfsRecordIsFirstOverwrittenOverTheRecord)
+{
+    g_recordSize = 1024;
+    auto method = ThreePasses();
+    const std::wstring path = m_temp.WriteFile(L"empty.txt", 0, 0);
+    ASSERT_FALSE(path.empty());
+    const Outcome outcome = Shred(path, method.get());
+    EXPECT_EQ(outcome.m_result, 1);
+    EXPECT_EQ(outcome.m_size, 0u);
+    EXPECT_FALSE(TempDir::FileExists(path));
+    // Three passes over the record, then three over the whole cluster the record size fills.
+    ASSERT_EQ(g_writes.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? 1024u : RoundUp(1024, m_cluster)) << i;
+        EXPECT_EQ(g_writes[i].m_first, 0x11 * (i % 3 + 1)) << i;
+    }
+    // Only the main overwrite reports, and a file of size 0 adds nothing to the progress.
+    const std::vector<DeleteProgress> progress = m_sink.Progress();
+    ASSERT_EQ(progress.size(), 3u);
+    for (const DeleteProgress& report : progress)
+        EXPECT_EQ(report.m_bytesProcessed, 100u);
+
+    // A file of the record size or more has no pre-pass.
+    g_writes.clear();
+    const std::wstring full = m_temp.WriteFile(L"full.txt", 1024, kOriginal);
+    EXPECT_EQ(Shred(full, method.get()).m_result, 1);
+    EXPECT_EQ(g_writes.size(), 3u);
+}
+
+// Wine reports NTFS for every drive; the other file systems are faked by name.
+TEST_F(Shredding, FilesOnOtherFileSystemsAreShreddedWithoutThePrePass)
+{
+    auto method = ThreePasses();
+    g_recordSize = 1024;  // would apply if the volume were taken for NTFS
+    for (const wchar_t* fileSystem : {L"FAT", L"FAT32", L"exFAT"}) {
+        g_fileSystem = fileSystem;
+        if (std::wstring(fileSystem) != L"FAT")
+            g_recordSize = 0;  // only NTFS answers the record-size query
+        g_writes.clear();
+        g_moves.clear();
+        const std::wstring empty = m_temp.WriteFile(L"empty.txt", 0, 0);
+        const std::wstring small = m_temp.WriteFile(L"small.txt", 10, kOriginal);
+        ASSERT_FALSE(empty.empty() || small.empty());
+
+        // An empty file occupies no cluster: nothing to overwrite, then the renames and the deletion.
+        const Outcome outcome = Shred(empty, method.get());
+        EXPECT_EQ(outcome.m_result, 1) << fileSystem;
+        EXPECT_FALSE(TempDir::FileExists(empty)) << fileSystem;
+        EXPECT_TRUE(g_writes.empty()) << fileSystem;
+        EXPECT_EQ(g_moves.size(), 7u) << fileSystem;
+
+        EXPECT_EQ(Shred(small, method.get()).m_result, 1) << fileSystem;
+        EXPECT_FALSE(TempDir::FileExists(small)) << fileSystem;
+        ASSERT_EQ(g_writes.size(), 3u) << fileSystem;
+        EXPECT_EQ(g_writes[0].m_bytes, m_cluster) << fileSystem;
+    }
+}
+
+// ---- a failed or stopped overwrite keeps the file ----
+
+TEST_F(Shredding, AFailedWriteKeepsTheFileUnderItsName)
+{
+    auto method = ThreePasses();
+    const struct {
+        const char* m_what;
+        DWORD m_recordSize;
+        uint64_t m_size;
+        int m_failingWrite;
+    } cases[] = {
+        {"pre-pass", 1024, 10, 1},
+        {"main overwrite, second pass", 0, 5000, 2},
+    };
+    for (const auto& c : cases) {
+        g_recordSize = c.m_recordSize;
+        g_failWriteNumber = c.m_failingWrite;
+        g_writes.clear();
+        const std::wstring path = m_temp.WriteFile(L"precious.txt", c.m_size, kOriginal);
+        ASSERT_FALSE(path.empty());
+        const Outcome outcome = Shred(path, method.get());
+        EXPECT_EQ(outcome.m_result, 0) << c.m_what;
+        EXPECT_EQ(outcome.m_kind, DeleteErrorFailed) << c.m_what;
+        EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_DISK_FULL)) << c.m_what;
+        EXPECT_TRUE(TempDir::FileExists(path)) << c.m_what;
+        EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{L"precious.txt"}) << c.m_what;
+        EXPECT_EQ(g_writes.size(), static_cast<size_t>(c.m_failingWrite)) << c.m_what;
+    }
+    EXPECT_TRUE(g_moves.empty());
+}
+
+TEST_F(Shredding, AStopDuringTheOverwriteKeepsTheFileAndRecordsNoFailure)
+{
+    auto method = ThreePasses();
+    const std::wstring path = m_temp.WriteFile(L"half.txt", 5000, kOriginal);
+    ASSERT_FALSE(path.empty());
+    g_afterWrite = [this](int number) {
+        if (number == 1)
+            m_cancel = 1;
+    };
+    Outcome outcome = Shred(path, method.get(), 0xFFFFFFFF, 99);
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorNone);
+    EXPECT_EQ(g_writes.size(), 1u);  // the loop saw the stop before its next chunk
+    EXPECT_TRUE(g_moves.empty());
+    const std::vector<uint8_t> contents = TempDir::ReadFile(path);
+    EXPECT_EQ(contents, std::vector<uint8_t>(RoundUp(5000, m_cluster), 0x11));  // the first pass, written
+
+    // A stop already asked for when the file comes: nothing is written, the file is not even extended.
+    g_afterWrite = nullptr;
+    g_writes.clear();
+    const std::wstring untouched = m_temp.WriteFile(L"untouched.txt", 5000, kOriginal);
+    outcome = Shred(untouched, method.get(), 0xFFFFFFFF, 99);
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorNone);
+    EXPECT_TRUE(g_writes.empty());
+    EXPECT_EQ(TempDir::ReadFile(untouched), std::vector<uint8_t>(5000, kOriginal));
+    EXPECT_TRUE(g_moves.empty());
+}
+
+// ---- links ----
+
+TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
+{
+    const std::wstring outside = m_temp.MakeFolder(L"outside");
+    const std::wstring target = m_temp.WriteFile(L"outside\\target.txt", 5000, kOriginal);
+    const std::wstring selection = m_temp.MakeFolder(L"selection");
+    ASSERT_FALSE(outside.empty() || target.empty() || selection.empty());
+    const std::wstring fileLink = m_temp.WriteFile(L"selection\\link.txt", 0, 0);
+    const std::wstring folderLink = m_temp.MakeFolder(L"selection\\folderlink");
+    ASSERT_FALSE(fileLink.empty() || folderLink.empty());
+
+    ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeLinkFollowingCreateFileW);
+    g_linkCreateFile = &create;
+    ASSERT_TRUE(create.IsActive());
+    g_links = {{fileLink, target}, {folderLink, outside}};
+    struct ForgetLinks {
+        ~ForgetLinks() { g_links.clear(); }
+    } forgetLinks;
+    // The stand-in follows: a write through the link's path would reach the target.
+    {
+        HANDLE through = CreateFileW(fileLink.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr);
+        ASSERT_NE(through, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size = {};
+        EXPECT_TRUE(GetFileSizeEx(through, &size));
+        CloseHandle(through);
+        ASSERT_EQ(size.QuadPart, 5000);
+    }
+    // Old times, so that a change made through a link would show.
+    {
+        HANDLE handle = CreateFileW(target.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    0, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        FILETIME year2001 = {0xC89DC000, 0x01C07385};
+        EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &year2001));
+        CloseHandle(handle);
+    }
+    const uint64_t targetTime = LastWriteTime(target);
+    ASSERT_NE(targetTime, 0u);
+
+    auto method = ThreePasses();
+    const struct {
+        const wchar_t* m_what;
+        std::wstring m_link;
+        DWORD m_attributes;
+    } cases[] = {
+        {L"symbolic link to a file", fileLink, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE},
+        {L"junction to a folder", folderLink, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY},
+    };
+    for (const auto& c : cases) {
+        g_moves.clear();
+        const Outcome outcome = Shred(c.m_link, method.get(), c.m_attributes);
+        EXPECT_EQ(outcome.m_result, 1) << c.m_what << " " << outcome.m_code;
+        EXPECT_FALSE(TempDir::FileExists(c.m_link)) << c.m_what;
+        EXPECT_TRUE(g_writes.empty()) << c.m_what;
+        ASSERT_EQ(g_moves.size(), 7u) << c.m_what;  // the link itself went through the renames
+        EXPECT_TRUE(IsRenameTarget(g_moves.back().m_to, selection)) << c.m_what;
+    }
+    EXPECT_TRUE(FolderEntries(selection).empty());
+
+    // What the links led to is all still there, contents and times.
+    EXPECT_EQ(TempDir::ReadFile(target), std::vector<uint8_t>(5000, kOriginal));
+    EXPECT_EQ(LastWriteTime(target), targetTime);
+    EXPECT_EQ(FolderEntries(outside), std::vector<std::wstring>{L"target.txt"});
+}
+
+// ---- renames and deletion ----
+
+TEST_F(Shredding, AFailedRenamePausesAndTheNextAttemptDrawsAFreshName)
+{
+    const std::wstring path = m_temp.WriteFile(L"item.txt", 1, kOriginal);
+    ASSERT_FALSE(path.empty());
+    g_failMoveNumber = 3;
+    EXPECT_EQ(RenameAndDelete(path.c_str(), 0), 1);
+    EXPECT_FALSE(TempDir::FileExists(path));
+    ASSERT_EQ(g_moves.size(), 7u);  // seven attempts in all
+    EXPECT_EQ(g_sleeps, std::vector<DWORD>{100});
+    EXPECT_EQ(g_moves[3].m_from, g_moves[1].m_to);  // the failed attempt left the name as it was
+    EXPECT_NE(g_moves[3].m_to, g_moves[2].m_to);
+    EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
+}
+
+TEST_F(Shredding, AFolderThatStillHoldsAnEntryStaysUnderItsLastRandomName)
+{
+    const std::wstring folder = m_temp.MakeFolder(L"busy");
+    ASSERT_FALSE(m_temp.WriteFile(L"busy\\entry.txt", 10, kOriginal).empty());
+    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    EXPECT_EQ(g_sleeps, std::vector<DWORD>{1000});
+    ASSERT_EQ(g_moves.size(), 7u);
+    const std::wstring last = g_moves.back().m_to;
+    EXPECT_TRUE(IsRenameTarget(last, m_temp.Path())) << last;
+    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{last.substr(m_temp.Path().size() + 1)});
+    EXPECT_TRUE(TempDir::FileExists(last + L"\\entry.txt"));
+
+    // Its times went to the earliest instant the file system keeps (Windows: 1601; Wine: 1901).
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(last.c_str(), GetFileExInfoStandard, &data));
+    const uint64_t written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    const uint64_t year1970 = 116444736000000000ULL;
+    EXPECT_LT(written, year1970);
+
+    // Once empty it goes at the first removal.
+    ASSERT_TRUE(DeleteFileW((last + L"\\entry.txt").c_str()));
+    g_sleeps.clear();
+    EXPECT_EQ(RenameAndDelete(last.c_str(), 1), 1);
+    EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
+    EXPECT_TRUE(g_sleeps.empty());
+}
+
+TEST_F(Shredding, TooLongPathsFailCleanlyAndTooLongRenameTargetsCountAsFailedAttempts)
+{
+    auto method = ThreePasses();
+    const std::wstring tooLong = m_temp.Path() + L"\\" + std::wstring(300, L'x');
+    Outcome outcome = Shred(tooLong, method.get(), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+    EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(RenameAndDelete(tooLong.c_str(), 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+
+    // A folder so deep that a 30-character rename target no longer fits MAX_PATH, though the file does.
+    std::wstring relative;
+    const size_t wanted = 235;  // folder length: 235 + 30 > MAX_PATH, and folders may be up to 247 long
+    while (m_temp.Path().size() + 1 + relative.size() < wanted) {
+        const size_t room = wanted - (m_temp.Path().size() + 1 + relative.size()) - (relative.empty() ? 0 : 1);
+        relative += (relative.empty() ? L"" : L"\\") + std::wstring(std::max<size_t>(1, std::min<size_t>(20, room)), L'd');
+    }
+    const std::wstring deep = m_temp.MakeFolder(relative);
+    ASSERT_FALSE(deep.empty());
+    ASSERT_LT(deep.size(), 248u);
+    const std::wstring path = m_temp.WriteFile(relative + L"\\f", 10, kOriginal);
+    ASSERT_FALSE(path.empty());
+    ASSERT_LT(path.size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_GE(deep.size() + 30, static_cast<size_t>(MAX_PATH));
+
+    outcome = Shred(path, method.get());
+    EXPECT_EQ(outcome.m_result, 1);
+    EXPECT_FALSE(TempDir::FileExists(path));
+    EXPECT_TRUE(g_moves.empty());  // no target that fits: deleted under its own name
+    EXPECT_EQ(g_sleeps, std::vector<DWORD>(7, 100));
+}
+
+// ---- small helpers ----
+
+TEST_F(Shredding, RoundingGoesToWholeClustersOfTheFoldersVolume)
+{
+    for (uint64_t size : {uint64_t(0), uint64_t(1), uint64_t(m_cluster), uint64_t(m_cluster) + 1}) {
+        const std::wstring path = m_temp.WriteFile(L"sized.bin", size, kOriginal);
+        std::wstring folder = m_temp.Path();
+        uint64_t rounded = 12345;
+        EXPECT_EQ(RoundUpToCluster(path.c_str(), &rounded, folder), 1);
+        EXPECT_EQ(rounded, RoundUp(size, m_cluster)) << size;
+    }
+    // Without a volume for the folder the size stays as it was.
+    const std::wstring path = m_temp.WriteFile(L"sized.bin", 10, kOriginal);
+    std::wstring missing = m_temp.Join(L"no-such-folder");
+    uint64_t rounded = 10;
+    EXPECT_EQ(RoundUpToCluster(path.c_str(), &rounded, missing), 1);
+    EXPECT_EQ(rounded, 10u);
+}
+
+TEST_F(Shredding, RandomNamesAreDigitsAndLowerCaseLetters)
+{
+    std::wstring all;
+    for (int i = 0; i < 40; ++i) {
+        const std::wstring name = MakeRandomName(25);
+        ASSERT_EQ(name.size(), 25u);
+        all += name;
+    }
+    EXPECT_TRUE(std::all_of(all.begin(), all.end(),
+                            [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z'); }));
+    EXPECT_NE(all.find_first_of(L"0123456789"), std::wstring::npos);
+    EXPECT_NE(all.find(L'z'), std::wstring::npos);
+    EXPECT_EQ(MakeRandomName(18).size(), 18u);
+    EXPECT_TRUE(MakeRandomName(0).empty());
+}
