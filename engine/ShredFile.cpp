@@ -88,6 +88,38 @@ bool IsCancelled(const CancelFlag* cancel)
     return cancel && cancel->load() != 0;
 }
 
+// Whether a reparse point is a link (symbolic link, junction, mount point), whose data lies elsewhere,
+// rather than a file of its own that a filter stores differently (deduplicated, cloud placeholder). An
+// item whose tag cannot be read counts as a link: nothing is ever written through it. Wine fills in no
+// tag (0) for the links it shows.
+bool IsLink(const wchar_t* path)
+{
+    if (std::wcspbrk(path, L"*?"))
+        return true;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(path, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || entry.dwReserved0 == 0)
+        return true;
+    return IsReparseTagNameSurrogate(entry.dwReserved0);
+}
+
+// Clears the read-only attribute of the link itself (not of what it points at).
+void MakeLinkWritable(const wchar_t* path, DWORD attributes)
+{
+    FileHandle link(CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!link.IsValid())
+        return;
+    FILE_BASIC_INFO info = {};  // times of 0 stay as they are
+    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    info.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
+}
+
 }  // namespace
 
 std::wstring MakeRandomName(int length)
@@ -193,8 +225,10 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 
     // A symbolic link or junction: writing through it would overwrite what it points at, outside the
     // user's selection. Only the link itself goes.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLink(path)) {
         *size = 0;
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            MakeLinkWritable(path, attributes);
         const int removed = RenameAndDelete(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
         if (!removed)
             return Fail(kind, code, GetLastError());

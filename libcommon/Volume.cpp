@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <memory>
 
 namespace {
@@ -110,8 +111,12 @@ bool ReadFolderLink(const std::wstring& candidate, std::wstring& volumeRoot, std
         return true;
     }
     if (StartsWith(substitute, L"\\??\\")) {
-        target = substitute.substr(4);
-        return !target.empty();
+        // "\??\C:\..." is the drive path; any other device ("\??\Volume{...}\folder") keeps its
+        // device prefix in the Win32 form "\\?\".
+        const std::wstring rest = substitute.substr(4);
+        const bool drivePath = rest.size() >= 2 && rest[1] == L':' && std::iswalpha(rest[0]);
+        target = drivePath ? rest : L"\\\\?\\" + rest;
+        return !rest.empty();
     }
     return false;
 }
@@ -276,8 +281,12 @@ HANDLE OpenVolumeHandle(const CVolume* volume, DWORD desiredAccess)
 
 void CollectVolumes(VolumeList& volumes, wchar_t* volumeName, HANDLE search)
 {
-    if (!volumeName || search == INVALID_HANDLE_VALUE || search == nullptr)
+    if (search == INVALID_HANDLE_VALUE || search == nullptr)
         return;
+    if (!volumeName) {
+        FindVolumeClose(search);
+        return;
+    }
     do {
         volumeName[kVolumeNameLength - 1] = L'\0';
         volumes.push_back(new CVolume(volumeName));

@@ -68,13 +68,26 @@ public:
         SubBlocks(std::vector<BYTE>{ 1, 2, 3 });
         return *this;
     }
-    // An image of one colour index.
-    GifBuilder& Image(int left, int top, int width, int height, int index)
+    // An image of one colour index (of the global table, or of its own table when colours are given).
+    GifBuilder& Image(int left, int top, int width, int height, int index, const std::vector<COLORREF>& localColours = {})
     {
         Byte(0x2C);
         Word(left); Word(top); Word(width); Word(height);
-        Byte(0);   // no local colour table
-        const int minCode = m_tableBits < 2 ? 2 : m_tableBits;
+        int tableBits = m_tableBits;
+        if (localColours.empty()) {
+            Byte(0);
+        } else {
+            int bits = 0;
+            while ((2 << bits) < static_cast<int>(localColours.size()))
+                ++bits;
+            Byte(static_cast<BYTE>(0x80 | bits));
+            for (int i = 0; i < (2 << bits); ++i) {
+                COLORREF c = i < static_cast<int>(localColours.size()) ? localColours[static_cast<size_t>(i)] : 0;
+                Byte(GetRValue(c)); Byte(GetGValue(c)); Byte(GetBValue(c));
+            }
+            tableBits = bits + 1;
+        }
+        const int minCode = tableBits < 2 ? 2 : tableBits;
         Byte(static_cast<BYTE>(minCode));
         const unsigned clear = 1u << minCode, end = clear + 1, width_bits = static_cast<unsigned>(minCode) + 1;
         std::vector<BYTE> packed;
@@ -97,6 +110,17 @@ public:
         if (have)
             packed.push_back(static_cast<BYTE>(acc & 0xFF));
         SubBlocks(packed);
+        return *this;
+    }
+    // An image descriptor without a local colour table followed by the given code size and data bytes
+    // (in sub-blocks), for images a decoder should refuse.
+    GifBuilder& RawImage(int left, int top, int width, int height, BYTE codeSize, const std::vector<BYTE>& data)
+    {
+        Byte(0x2C);
+        Word(left); Word(top); Word(width); Word(height);
+        Byte(0);
+        Byte(codeSize);
+        SubBlocks(data);
         return *this;
     }
     GifBuilder& Trailer()
@@ -128,7 +152,11 @@ public:
 private:
     void Byte(BYTE b) { m_bytes.push_back(b); }
     void Word(int w) { Byte(static_cast<BYTE>(w & 0xFF)); Byte(static_cast<BYTE>((w >> 8) & 0xFF)); }
-    void Put(const char* p, size_t n) { m_bytes.insert(m_bytes.end(), p, p + n); }
+    void Put(const char* p, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i)
+            m_bytes.push_back(static_cast<BYTE>(p[i]));
+    }
     void SubBlocks(const std::vector<BYTE>& data)
     {
         for (size_t at = 0; at < data.size(); at += 255) {

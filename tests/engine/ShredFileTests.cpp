@@ -73,10 +73,13 @@ struct Move {
 ImportPatch<decltype(::MoveFileW)>* g_moveFile;
 std::vector<Move> g_moves;
 int g_failMoveNumber;
+std::function<void(const wchar_t*)> g_beforeFirstMove;  // sees the item as the renames find it
 BOOL WINAPI FakeMoveFileW(LPCWSTR from, LPCWSTR to)
 {
     if (!OnTestThread())
         return g_moveFile->Original()(from, to);
+    if (g_moves.empty() && g_beforeFirstMove)
+        g_beforeFirstMove(from);
     g_moves.push_back({from, to});
     if (static_cast<int>(g_moves.size()) == g_failMoveNumber) {
         SetLastError(ERROR_ALREADY_EXISTS);
@@ -210,6 +213,23 @@ HANDLE WINAPI FakeLinkFollowingCreateFileW(LPCWSTR name, DWORD access, DWORD sha
     return g_linkCreateFile->Original()(name, access, share, security, disposition, flags, templateFile);
 }
 
+// Reparse tags as a search reports them: Wine reports none for its links and has no other reparse points.
+ImportPatch<decltype(::FindFirstFileW)>* g_findFirstFile;
+std::vector<std::pair<std::wstring, DWORD>> g_reparseTags;  // path, tag
+HANDLE WINAPI FakeFindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW found)
+{
+    const HANDLE search = g_findFirstFile->Original()(name, found);
+    if (search != INVALID_HANDLE_VALUE) {
+        for (const auto& [path, tag] : g_reparseTags) {
+            if (lstrcmpiW(name, path.c_str()) == 0) {
+                found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                found->dwReserved0 = tag;
+            }
+        }
+    }
+    return search;
+}
+
 uint64_t LastWriteTime(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -232,6 +252,7 @@ protected:
         g_afterWrite = nullptr;
         g_moves.clear();
         g_failMoveNumber = 0;
+        g_beforeFirstMove = nullptr;
         g_recordSize = 0;
         g_fileSystem.clear();
         g_geometry = Geometry::Real;
@@ -264,6 +285,7 @@ protected:
         m_write.reset();
         m_sleep.reset();
         g_afterWrite = nullptr;
+        g_beforeFirstMove = nullptr;
     }
 
     struct Outcome {
@@ -313,6 +335,14 @@ TEST_F(Shredding, AFileIsOverwrittenOverItsWholeClustersRenamedSevenTimesAndDele
     const std::wstring path = m_temp.WriteFile(L"report.doc", 5000, kOriginal);
     ASSERT_FALSE(path.empty());
     auto method = ThreePasses();
+    // What the renames find: the last pass over the whole clusters, and the times at the earliest
+    // instant the file system keeps (Windows: 1601; Wine clamps to 1901).
+    std::vector<uint8_t> contentsBeforeRenames;
+    WIN32_FILE_ATTRIBUTE_DATA timesBeforeRenames = {};
+    g_beforeFirstMove = [&](const wchar_t* from) {
+        GetFileAttributesExW(from, GetFileExInfoStandard, &timesBeforeRenames);  // before the read
+        contentsBeforeRenames = TempDir::ReadFile(from);
+    };
 
     const Outcome outcome = Shred(path, method.get());
     EXPECT_EQ(outcome.m_result, 1);
@@ -320,6 +350,10 @@ TEST_F(Shredding, AFileIsOverwrittenOverItsWholeClustersRenamedSevenTimesAndDele
     EXPECT_EQ(outcome.m_size, 5000u);  // the size before the extension
     EXPECT_FALSE(TempDir::FileExists(path));
     EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());  // no renamed leftover either
+    EXPECT_EQ(contentsBeforeRenames, std::vector<uint8_t>(RoundUp(5000, m_cluster), 0x33));
+    const uint64_t year1970 = 116444736000000000ULL;
+    for (const FILETIME& time : {timesBeforeRenames.ftLastWriteTime, timesBeforeRenames.ftLastAccessTime})
+        EXPECT_LT((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime, year1970);
 
     // Each pass writes the whole last cluster in one chunk (5000 bytes: 8192 with 4096-byte clusters).
     ASSERT_EQ(g_writes.size(), 3u);
@@ -581,15 +615,24 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
     const std::wstring selection = m_temp.MakeFolder(L"selection");
     ASSERT_FALSE(outside.empty() || target.empty() || selection.empty());
     const std::wstring fileLink = m_temp.WriteFile(L"selection\\link.txt", 0, 0);
+    const std::wstring readOnlyLink = m_temp.WriteFile(L"selection\\readonly-link.txt", 0, 0);
     const std::wstring folderLink = m_temp.MakeFolder(L"selection\\folderlink");
-    ASSERT_FALSE(fileLink.empty() || folderLink.empty());
+    ASSERT_FALSE(fileLink.empty() || readOnlyLink.empty() || folderLink.empty());
+    ASSERT_TRUE(SetFileAttributesW(readOnlyLink.c_str(), FILE_ATTRIBUTE_READONLY));
 
     ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeLinkFollowingCreateFileW);
+    ImportPatch<decltype(::FindFirstFileW)> find("FindFirstFileW", &FakeFindFirstFileW);
     g_linkCreateFile = &create;
-    ASSERT_TRUE(create.IsActive());
-    g_links = {{fileLink, target}, {folderLink, outside}};
+    g_findFirstFile = &find;
+    ASSERT_TRUE(create.IsActive() && find.IsActive());
+    g_links = {{fileLink, target}, {readOnlyLink, target}, {folderLink, outside}};
+    g_reparseTags = {{readOnlyLink, IO_REPARSE_TAG_SYMLINK}, {folderLink, IO_REPARSE_TAG_MOUNT_POINT}};
     struct ForgetLinks {
-        ~ForgetLinks() { g_links.clear(); }
+        ~ForgetLinks()
+        {
+            g_links.clear();
+            g_reparseTags.clear();
+        }
     } forgetLinks;
     // The stand-in follows: a write through the link's path would reach the target.
     {
@@ -619,7 +662,8 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
         std::wstring m_link;
         DWORD m_attributes;
     } cases[] = {
-        {L"symbolic link to a file", fileLink, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE},
+        {L"symbolic link to a file, no tag to be read", fileLink, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE},
+        {L"read-only symbolic link", readOnlyLink, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY},
         {L"junction to a folder", folderLink, FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY},
     };
     for (const auto& c : cases) {
@@ -637,6 +681,16 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
     EXPECT_EQ(TempDir::ReadFile(target), std::vector<uint8_t>(5000, kOriginal));
     EXPECT_EQ(LastWriteTime(target), targetTime);
     EXPECT_EQ(FolderEntries(outside), std::vector<std::wstring>{L"target.txt"});
+
+    // A reparse point that is no link (a deduplicated file) holds its own data: it is shredded as a file.
+    const std::wstring deduplicated = m_temp.WriteFile(L"selection\\dedup.dat", 3000, kOriginal);
+    ASSERT_FALSE(deduplicated.empty());
+    g_reparseTags = {{deduplicated, IO_REPARSE_TAG_DEDUP}};
+    const Outcome outcome = Shred(deduplicated, method.get(), FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(outcome.m_result, 1) << outcome.m_code;
+    EXPECT_EQ(outcome.m_size, 3000u);
+    EXPECT_EQ(g_writes.size(), 3u);
+    EXPECT_FALSE(TempDir::FileExists(deduplicated));
 }
 
 // ---- renames and deletion ----

@@ -20,12 +20,18 @@ namespace {
 
 constexpr int64_t MiB = 1024 * 1024;
 
-// Writes one byte value and records the size of every Fill.
+// Writes one byte value and records the buffer and size of every Fill (without allocating for the
+// first 64, so that a test can count what the loop itself allocates).
 class RecordingPass : public CErasureMethodPass {
 public:
-    explicit RecordingPass(uint8_t value) : m_value(value) {}
+    explicit RecordingPass(uint8_t value) : m_value(value)
+    {
+        m_sizes.reserve(64);
+        m_buffers.reserve(64);
+    }
     void Fill(uint8_t* buffer, int64_t size) override
     {
+        m_buffers.push_back(buffer);
         m_sizes.push_back(size);
         if (size > 0) {
             memset(buffer, m_value, static_cast<size_t>(size));
@@ -33,6 +39,7 @@ public:
     }
     uint8_t m_value;
     std::vector<int64_t> m_sizes;
+    std::vector<uint8_t*> m_buffers;
 };
 
 std::vector<uint8_t> Bytes(size_t count, uint8_t value) { return std::vector<uint8_t>(count, value); }
@@ -208,29 +215,37 @@ TEST_F(WritePassesTest, LargeFileIsWrittenInSixMiBChunks)
     for (RecordingPass* pass : passes) {
         EXPECT_EQ(std::vector<int64_t>(3, 6 * MiB), pass->m_sizes);
     }
+    std::set<uint8_t*> buffers(passes[0]->m_buffers.begin(), passes[0]->m_buffers.end());
+    buffers.insert(passes[1]->m_buffers.begin(), passes[1]->m_buffers.end());
+    EXPECT_EQ(1u, buffers.size()) << "one buffer for every chunk of every pass";
     CloseFile();
     std::vector<uint8_t> contents = TempDir::ReadFile(m_path);
     ASSERT_EQ(static_cast<size_t>(13 * MiB), contents.size());
     EXPECT_EQ(contents.end(), std::find_if(contents.begin(), contents.end(), [](uint8_t b) { return b != 0xB2; }));
 }
 
-// The overwrite runs from the current position to the end; without a callback, the counters are not
-// needed at all.
+// The overwrite runs from the current position to the end, and every pass starts there again; without
+// a callback, the counters are not needed at all, and the call allocates its one buffer and frees it.
 TEST_F(WritePassesTest, StartsAtTheCurrentPosition)
 {
     MakeFile(Bytes(10, 0xEE));
-    std::vector<RecordingPass*> passes = MakeList({0x11});
+    std::vector<RecordingPass*> passes = MakeList({0x11, 0x22});
     LARGE_INTEGER at;
     at.QuadPart = 4;
     ASSERT_TRUE(SetFilePointerEx(m_file, at, nullptr, FILE_BEGIN));
 
+    const int64_t total = allocations::Total();
+    const int64_t live = allocations::Live();
     EXPECT_EQ(1, m_list.WritePasses(m_sink.Handle(), m_file, nullptr, &m_cancel, nullptr, nullptr, nullptr,
                                     nullptr, -1));
+    EXPECT_EQ(1, allocations::Total() - total) << "one buffer per call";
+    EXPECT_EQ(live, allocations::Live());
 
     EXPECT_EQ(std::vector<int64_t>{6}, passes[0]->m_sizes);
+    EXPECT_EQ(std::vector<int64_t>{6}, passes[1]->m_sizes);
     EXPECT_TRUE(Reports().empty());
     CloseFile();
-    EXPECT_EQ(Concat(Bytes(4, 0xEE), Bytes(6, 0x11)), TempDir::ReadFile(m_path));
+    EXPECT_EQ(Concat(Bytes(4, 0xEE), Bytes(6, 0x22)), TempDir::ReadFile(m_path));
 }
 
 // A cancel found before the first chunk: the shuffle still happens, nothing is written, result 1.
@@ -249,12 +264,16 @@ TEST_F(WritePassesTest, CancelBeforeTheCallWritesNothing)
     const std::vector<CErasureMethodPass*> before = m_list.m_passes;
 
     int result = 0;
+    int64_t leaked = 0;
     unsigned seed = ShuffleWithKnownSeed([&] {
         m_list.m_passes = before;
+        const int64_t live = allocations::Live();
         result = Write();
+        leaked = allocations::Live() - live;
     });
 
     EXPECT_EQ(1, result);
+    EXPECT_EQ(0, leaked) << "the buffer is released on the way out";
     EXPECT_EQ(ShuffleModel(before, seed), m_list.m_passes) << "shuffled once, at the start of the call";
     for (RecordingPass* pass : passes) {
         EXPECT_TRUE(pass->m_sizes.empty());
@@ -349,6 +368,29 @@ TEST_F(WritePassesTest, PositionBeyondTheEndFailsBeforeAllocating)
     EXPECT_EQ(Bytes(10, 0xEE), TempDir::ReadFile(m_path));
 }
 
+// The buffer cannot be had: result 0 with the allocation's error, nothing filled or written, and no
+// exception leaves the loop (its callers run on job threads that catch none).
+TEST_F(WritePassesTest, AFailedAllocationReturnsZeroBeforeWriting)
+{
+    MakeFile(Bytes(10, 0xEE));
+    std::vector<RecordingPass*> passes = MakeList({0x11});
+    m_sizeForProgress = 10;
+    int result = -1;
+    DWORD error = 0;
+    {
+        allocations::FailAfter fail(0);
+        SetLastError(0);
+        result = Write();
+        error = GetLastError();
+    }
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), error);
+    EXPECT_TRUE(passes[0]->m_sizes.empty());
+    EXPECT_TRUE(Reports().empty());
+    CloseFile();
+    EXPECT_EQ(Bytes(10, 0xEE), TempDir::ReadFile(m_path));
+}
+
 // A handle that is no file fails the position query; a read-only handle fails the first write, with
 // the Win32 error of the failed call left for the caller.
 TEST_F(WritePassesTest, FailedFileOperationsReturnZeroWithTheirError)
@@ -365,8 +407,10 @@ TEST_F(WritePassesTest, FailedFileOperationsReturnZeroWithTheirError)
 
     MakeFile(Bytes(10, 0xEE), GENERIC_READ);
     m_sizeForProgress = 10;
+    const int64_t live = allocations::Live();
     EXPECT_EQ(0, Write());
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(live, allocations::Live()) << "the buffer is released after a failed write";
     EXPECT_EQ(1u, passes[0]->m_sizes.size());
     EXPECT_TRUE(passes[1]->m_sizes.empty());
     EXPECT_TRUE(Reports().empty());

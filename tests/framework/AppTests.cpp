@@ -145,7 +145,7 @@ ProbeRun RunStartupProbe(const TempDir& dir, const std::wstring& afterName, bool
 }
 
 struct StartupCase {
-    const wchar_t* afterName;   // what follows the program's (quoted) name on the command line
+    const wchar_t* afterName;   // what follows the program's name on the command line
     bool quoteName;
     DWORD exitCode;
     std::vector<std::wstring> lines;
@@ -276,8 +276,8 @@ TEST(WinThread, AutoDeleteThreadDeletesItself)
     EXPECT_EQ(1, counter.load());
 }
 
-// The download's cancel signal: an auto-reset event set on another thread is seen by one zero wait, which
-// takes the signal; a manual-reset event stays set until it is reset.
+// A cancel signal between threads: an auto-reset event set on another thread is seen by one zero wait,
+// which takes the signal; a manual-reset event stays set until it is reset.
 TEST(Event, AutoResetAndManualReset)
 {
     CEvent autoReset;

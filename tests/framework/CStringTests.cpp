@@ -20,8 +20,8 @@ TEST(CStringFormat, WideStringAndSixtyFourBitArguments)
     EXPECT_STREQ(L"18446744073709551615|18446744073709551615", s.GetString());
 }
 
-// A CString handed to Format stands for its text, as with the classic class: the dialogs pass their path
-// members straight to texts such as "Failed to delete file %s error : [%d]".
+// A CString handed to Format stands for its text, as with the classic class (code passes its string members
+// straight to string-table formats).
 TEST(CStringFormat, CStringArgumentsAndFormatsStandForTheirText)
 {
     const CString path(L"C:\\dir\\file.txt");

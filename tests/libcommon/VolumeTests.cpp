@@ -725,6 +725,11 @@ TEST_F(Volumes, AFolderLinkIsFollowedToTheVolumeItLeadsTo)
     g_mountedVolumes[WithBackslash(m_temp.Join(L"other"))] = otherVolume;
 
     const std::wstring mountedGuid = L"Volume{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}\\";
+    // Below the folders that name a volume the mount-point query answers as on Windows.
+    g_mountPointFails = true;
+    g_mountPointError = ERROR_NOT_A_REPARSE_POINT;
+    const std::wstring letterless = L"\\\\?\\Volume{99999999-8888-7777-6666-555555555555}";
+    g_mountedVolumes[letterless + L"\\"] = letterless + L"\\";
     const struct {
         const char* m_what;
         std::vector<BYTE> m_data;
@@ -739,6 +744,9 @@ TEST_F(Volumes, AFolderLinkIsFollowedToTheVolumeItLeadsTo)
          m_temp.Join(L"other")},
         {"relative symbolic link", ReparseBuffer(IO_REPARSE_TAG_SYMLINK, L"..\\other\\place", 1), otherVolume,
          m_temp.Join(L"other")},
+        {"junction into a volume without a drive letter",
+         ReparseBuffer(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + letterless.substr(4) + L"\\data\\deep"),
+         letterless + L"\\", letterless},
     };
     for (const auto& c : cases) {
         g_fakeReparseData = c.m_data;
