@@ -130,6 +130,9 @@ Overwrite WriteSmallFile(HANDLE file, const CancelFlag* cancel, CErasureMethod* 
         return Overwrite::Failed;
     }
     for (CErasureMethodPass* pass : method->m_passes) {
+        if (!pass) {
+            continue;  // as in WritePasses: an empty entry writes nothing (the buffer holds no pass's data yet)
+        }
         if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
             return Overwrite::Failed;
         }
@@ -139,9 +142,7 @@ Overwrite WriteSmallFile(HANDLE file, const CancelFlag* cancel, CErasureMethod* 
             if (IsCancelled(cancel)) {
                 return Overwrite::Cancelled;
             }
-            if (pass) {
-                pass->Fill(buffer.get(), bufferSize);
-            }
+            pass->Fill(buffer.get(), bufferSize);
             if (remaining < chunk) {
                 chunk = remaining;
             }

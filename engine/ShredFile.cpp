@@ -88,10 +88,8 @@ bool IsCancelled(const CancelFlag* cancel)
     return cancel && cancel->load() != 0;
 }
 
-// Whether a reparse point is a link (symbolic link, junction, mount point), whose data lies elsewhere,
-// rather than a file of its own that a filter stores differently (deduplicated, cloud placeholder). An
-// item whose tag cannot be read counts as a link: nothing is ever written through it. Wine fills in no
-// tag (0) for the links it shows.
+// Whether a reparse point is a link. An item whose tag cannot be read counts as one: nothing is ever
+// written through it.
 bool IsLink(const wchar_t* path)
 {
     if (std::wcspbrk(path, L"*?"))
@@ -101,9 +99,7 @@ bool IsLink(const wchar_t* path)
     if (search == INVALID_HANDLE_VALUE)
         return true;
     FindClose(search);
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || entry.dwReserved0 == 0)
-        return true;
-    return IsReparseTagNameSurrogate(entry.dwReserved0);
+    return !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLinkReparseTag(entry.dwReserved0);
 }
 
 // Clears the read-only attribute of the link itself (not of what it points at).

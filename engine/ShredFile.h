@@ -38,5 +38,13 @@ int RenameAndDelete(const wchar_t* path, int isFolder);
 // 0 when the file cannot be opened, its size not read, or the cluster size not read.
 int RoundUpToCluster(const wchar_t* path, uint64_t* size, std::wstring& folder);
 
+// Whether a reparse point with this tag is a link (symbolic link, junction, mount point) whose data lies
+// elsewhere, rather than a file or folder of its own that a filter stores differently (deduplicated, cloud
+// placeholder). Wine fills in no tag (0, which Windows never gives) for the Unix links it shows.
+inline bool IsLinkReparseTag(DWORD tag)
+{
+    return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
 // length random characters of 0-9 and a-z, from the calling thread's rand() sequence.
 std::wstring MakeRandomName(int length);

@@ -2,6 +2,7 @@
 // Path building shared by the counting and shredding threads.
 #include <windows.h>
 
+#include "engine/ShredFile.h"
 #include "framework/CString.h"
 
 // Paths are handed to the file API in their plain form, which takes at most MAX_PATH characters with the
@@ -30,14 +31,13 @@ inline CString SearchPattern(const CString& folder)
 
 // A junction, a symbolic link to a folder or a mounted folder: a walk removes or skips the link itself and
 // never goes through it, so nothing outside the user's selection is counted or touched. Reparse points
-// that are not links (cloud placeholders, deduplicated folders) are folders like any other. Wine fills in
-// no reparse tag (0, which Windows never gives a reparse point) for a Unix symbolic link to a folder.
+// that are not links (cloud placeholders, deduplicated folders) are folders like any other.
 inline bool IsFolderLink(const WIN32_FIND_DATAW& entry)
 {
     const DWORD linkBits = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if ((entry.dwFileAttributes & linkBits) != linkBits)
         return false;
-    return entry.dwReserved0 == 0 || IsReparseTagNameSurrogate(entry.dwReserved0);
+    return IsLinkReparseTag(entry.dwReserved0);
 }
 
 // Whether a listed folder is itself such a link (a drive root or a path the search cannot take is not).

@@ -9,6 +9,7 @@
 
 #include "ControlTestUtil.h"
 #include "DialogTestUtil.h"
+#include "ImportPatch.h"
 #include "controls/IconButton.h"
 
 using namespace ctltest;
@@ -78,10 +79,22 @@ struct IconButtonTest : ::testing::Test {
     {
         ASSERT_TRUE(m_dlg.InitModalIndirect(m_template.Get()));
         RunSoon(10, [&] {
+            PlaceInTheCorner(m_dlg.m_hWnd);
             body();
             m_dlg.EndDialog(IDOK);
         });
         EXPECT_EQ(m_dlg.DoModal(), IDOK);
+    }
+
+    // Hover depends on the window under the pointer: the dialog goes to the bottom right corner of the
+    // screen, away from the dialogs of other test programs sharing the display, and above them.
+    static void PlaceInTheCorner(HWND dlg)
+    {
+        RECT r;
+        ::GetWindowRect(dlg, &r);
+        const int x = ::GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left) - 16;
+        const int y = ::GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top) - 16;
+        ::SetWindowPos(dlg, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
     }
 
     HWND Item(int id) const { return ::GetDlgItem(m_dlg.m_hWnd, id); }
@@ -107,6 +120,7 @@ struct IconButtonTest : ::testing::Test {
         ::GetWindowRect(button, &r);
         POINT p{ (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
         ::SetCursorPos(p.x, p.y);
+        EXPECT_EQ(::WindowFromPoint(p), button) << "another window covers the button";
         ::ScreenToClient(button, &p);
         ::SendMessageW(button, WM_MOUSEMOVE, keys, MAKELPARAM(p.x, p.y));
     }
@@ -385,9 +399,11 @@ TEST_F(IconButtonTest, SetIconRecordsHalfSizesOwnsItsHandlesAndFailsCleanly)
         EXPECT_EQ(b.GetIconEntry(1), nullptr);
         EXPECT_EQ(b.GetIconEntrySize(0), CSize(16, 16));
 
-        // No icon: everything released, success.
-        EXPECT_EQ(b.SetIcon(nullptr, nullptr), 0u);
+        // No icon: everything released, success; an idle icon handed over with no icon is released too.
+        HICON idleAlone = MakeSolidIcon(8, 8, kBlue);
+        EXPECT_EQ(b.SetIcon(nullptr, idleAlone), 0u);
         EXPECT_FALSE(IsLiveIcon(next));
+        EXPECT_FALSE(IsLiveIcon(idleAlone));
         for (int e = 0; e < 3; ++e)
             EXPECT_EQ(b.GetIconEntry(e), nullptr) << e;
 
@@ -513,4 +529,70 @@ TEST_F(IconButtonTest, SpecialIdleIconsAreTheGreyOrDarkerCopy)
             m_dlg.m_icon.SendMessage(WM_MOUSELEAVE);
         }
     });
+}
+
+namespace {
+ImportPatch<decltype(::GetDIBits)>* g_getDIBits = nullptr;
+// GDI as on a 16-bit display: the colour bitmap of an icon describes itself as 16 bits a pixel.
+int WINAPI SixteenBitGetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, LPBITMAPINFO info, UINT usage)
+{
+    int result = g_getDIBits->Original()(dc, bitmap, start, lines, bits, info, usage);
+    if (result && !bits && info->bmiHeader.biBitCount == 32) {
+        const LONG h = info->bmiHeader.biHeight < 0 ? -info->bmiHeader.biHeight : info->bmiHeader.biHeight;
+        info->bmiHeader.biBitCount = 16;
+        info->bmiHeader.biSizeImage = static_cast<DWORD>(((info->bmiHeader.biWidth * 2 + 3) & ~3) * h);
+    }
+    return result;
+}
+}
+
+TEST(IconCopies, GreyCopyAsksForThirtyTwoBitPixelsWhateverTheBitmapHolds)
+{
+    // An icon without alpha, from a 24-bit bitmap; GDI describing it with fewer than 32 bits a pixel is
+    // faked: under Wine on the test display every icon's colour bitmap reads back as 32-bit, whatever it
+    // was made from, so a smaller format never shows here.
+    const int w = 6, h = 3;
+    const COLORREF colours[] = { RGB(200, 100, 50), RGB(255, 255, 255), RGB(0, 0, 0) };
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP colour = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const int stride = (w * 3 + 3) & ~3;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            BYTE* p = static_cast<BYTE*>(bits) + y * stride + x * 3;
+            p[0] = GetBValue(colours[y]);
+            p[1] = GetGValue(colours[y]);
+            p[2] = GetRValue(colours[y]);
+        }
+    std::vector<BYTE> zeros(64, 0);
+    HBITMAP mask = ::CreateBitmap(w, h, 1, 1, zeros.data());
+    ICONINFO ii{ TRUE, 0, 0, mask, colour };
+    HICON icon = ::CreateIconIndirect(&ii);
+    ::DeleteObject(mask);
+    ::DeleteObject(colour);
+    ASSERT_NE(icon, nullptr);
+
+    HICON grey = nullptr;
+    {
+        ImportPatch<decltype(::GetDIBits)> patch("GetDIBits", &SixteenBitGetDIBits);
+        g_getDIBits = &patch;
+        ASSERT_TRUE(patch.IsActive());
+        grey = CIconButton::MakeGreyIcon(icon);
+    }
+    ASSERT_NE(grey, nullptr);
+    IconPixels out = ReadIcon(grey);
+    ASSERT_EQ(out.width, w);
+    ASSERT_EQ(out.height, h);
+    const COLORREF expected[] = { RGB(116, 116, 116), RGB(254, 254, 254), RGB(0, 0, 0) };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            EXPECT_EQ(ToColorRef(out.at(x, y)), expected[y]) << x << "," << y;
+    ::DestroyIcon(grey);
+    ::DestroyIcon(icon);
 }
