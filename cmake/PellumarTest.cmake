@@ -11,10 +11,9 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run CACHE FILEPATH ""
 
 set(PELLUMAR_TEST_TIMEOUT 300 CACHE STRING "Time limit of one test program, in seconds")
 
-# pellumar_add_test(<name> SOURCES <files...> [LIBS <targets...>] [RESOURCES] [TIMEOUT <s>])
-# One test program, one ctest entry. RESOURCES links the program's resource script (string table, dialogs).
-function(pellumar_add_test name)
-  cmake_parse_arguments(T "RESOURCES" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+# The console test program itself, from the T_SOURCES, T_LIBS, T_RESOURCES and T_TIMEOUT that the calling
+# function parsed; T_TIMEOUT gets the default when unset.
+macro(pellumar_test_executable name)
   add_executable(${name} ${T_SOURCES})
   if(T_RESOURCES)
     target_sources(${name} PRIVATE $<TARGET_OBJECTS:pellumar_resources>)
@@ -24,6 +23,13 @@ function(pellumar_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT ${PELLUMAR_TEST_TIMEOUT})
   endif()
+endmacro()
+
+# pellumar_add_test(<name> SOURCES <files...> [LIBS <targets...>] [RESOURCES] [TIMEOUT <s>])
+# One test program, one ctest entry. RESOURCES links the program's resource script (string table, dialogs).
+function(pellumar_add_test name)
+  cmake_parse_arguments(T "RESOURCES" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  pellumar_test_executable(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -9,57 +9,22 @@
 
 #include "FreeSpaceFakes.h"
 #include "MessageSink.h"
+#include "TestDrive.h"
 #include "app/jobs/CleanFreeSpaceThread.h"
 
 namespace {
 
 constexpr uint64_t MiB = 1024 * 1024;
 
-std::wstring TestDrive()
-{
-    wchar_t value[16] = {};
-    DWORD n = GetEnvironmentVariableW(L"PELLUMAR_TMPFS_DRIVE", value, 16);
-    return n > 0 && n < 16 ? std::wstring(value) : std::wstring();
-}
-
-uint64_t FreeBytes(const std::wstring& root, uint64_t* capacity = nullptr)
-{
-    ULARGE_INTEGER available = {}, total = {}, totalFree = {};
-    if (!GetDiskFreeSpaceExW(root.c_str(), &available, &total, &totalFree)) {
-        return UINT64_MAX;
-    }
-    if (capacity) {
-        *capacity = total.QuadPart;
-    }
-    return available.QuadPart;
-}
-
-bool DriveIsEmpty(const std::wstring& root)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((root + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return true;
-    }
-    bool empty = true;
-    do {
-        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0) {
-            empty = false;
-        }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return empty;
-}
-
 class CleanFreeSpaceDriveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDrive();
+        m_root = TestDriveRoot();
         if (m_root.empty()) {
-            GTEST_SKIP() << "needs a real small drive: run through scripts/with-tmpfs-drive (ctest does)";
+            GTEST_SKIP() << kNoTestDrive;
         }
-        m_free = FreeBytes(m_root, &m_capacity);
+        m_free = DriveFreeBytes(m_root, &m_capacity);
         ASSERT_LE(m_capacity, 256 * MiB) << "not the small test drive";
         ASSERT_EQ(m_capacity, m_free);
         ASSERT_TRUE(DriveIsEmpty(m_root));
@@ -134,7 +99,7 @@ TEST_F(CleanFreeSpaceDriveTest, WipesEveryFreeByteWithEveryPassAndLeavesTheDrive
 
     // Nothing of the job remains.
     EXPECT_TRUE(DriveIsEmpty(m_root));
-    EXPECT_EQ(m_capacity, FreeBytes(m_root));
+    EXPECT_EQ(m_capacity, DriveFreeBytes(m_root));
 }
 
 TEST_F(CleanFreeSpaceDriveTest, StopDuringTheFillLeavesTheDriveAsItWasAndPostsNoCompletion)
@@ -148,7 +113,7 @@ TEST_F(CleanFreeSpaceDriveTest, StopDuringTheFillLeavesTheDriveAsItWasAndPostsNo
     ASSERT_TRUE(RunJob(job, 4));
     EXPECT_EQ(0u, m_sink.Count(WM_FREE_SPACE_DONE));
     EXPECT_TRUE(DriveIsEmpty(m_root));
-    EXPECT_EQ(m_capacity, FreeBytes(m_root));
+    EXPECT_EQ(m_capacity, DriveFreeBytes(m_root));
 }
 
 }  // namespace

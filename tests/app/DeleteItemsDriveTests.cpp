@@ -10,25 +10,19 @@
 
 #include "JobTestUtil.h"
 #include "MessageSink.h"
+#include "TestDrive.h"
 #include "app/jobs/CalculateMetricsThread.h"
 #include "app/jobs/DeleteItemsThread.h"
 
 namespace {
 
-std::wstring TestDrive()
-{
-    wchar_t value[16] = {};
-    const DWORD n = GetEnvironmentVariableW(L"PELLUMAR_TMPFS_DRIVE", value, 16);
-    return n > 0 && n < 16 ? std::wstring(value) : std::wstring();
-}
-
 class DriveRootTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDrive();
+        m_root = TestDriveRoot();
         if (m_root.empty())
-            GTEST_SKIP() << "needs a real small drive: run through scripts/with-tmpfs-drive (ctest does)";
+            GTEST_SKIP() << kNoTestDrive;
         ASSERT_EQ(3u, m_root.size());
         ASSERT_TRUE(ListFolder(Root()).empty()) << "the test drive starts empty";
     }

@@ -9,6 +9,7 @@
 
 #include "FreeSpaceFakes.h"
 #include "MessageSink.h"
+#include "TestDrive.h"
 #include "TempDir.h"
 #include "engine/ErasureMethod.h"
 #include "engine/FreeSpace.h"
@@ -17,25 +18,6 @@
 namespace {
 
 constexpr uint64_t MiB = 1024 * 1024;
-
-std::wstring TestDrive()
-{
-    wchar_t value[16] = {};
-    DWORD n = GetEnvironmentVariableW(L"PELLUMAR_TMPFS_DRIVE", value, 16);
-    return n > 0 && n < 16 ? std::wstring(value) : std::wstring();
-}
-
-uint64_t FreeBytes(const std::wstring& root, uint64_t* capacity = nullptr)
-{
-    ULARGE_INTEGER available = {}, total = {}, totalFree = {};
-    if (!GetDiskFreeSpaceExW(root.c_str(), &available, &total, &totalFree)) {
-        return UINT64_MAX;
-    }
-    if (capacity) {
-        *capacity = total.QuadPart;
-    }
-    return available.QuadPart;
-}
 
 std::unique_ptr<CErasureMethod> ConstantMethod(std::vector<uint8_t> bytes)
 {
@@ -62,11 +44,11 @@ class FreeSpaceDriveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDrive();
+        m_root = TestDriveRoot();
         if (m_root.empty()) {
-            GTEST_SKIP() << "needs a real small drive: run through scripts/with-tmpfs-drive (ctest does)";
+            GTEST_SKIP() << kNoTestDrive;
         }
-        m_free = FreeBytes(m_root, &m_capacity);
+        m_free = DriveFreeBytes(m_root, &m_capacity);
         ASSERT_NE(UINT64_MAX, m_free);
         ASSERT_LE(m_capacity, 256 * MiB) << "not the small test drive";
         ASSERT_EQ(m_capacity, m_free) << "the test drive is not empty";
@@ -85,14 +67,14 @@ protected:
         }
         m_fakes.reset();
         EXPECT_TRUE(TempDir::RemoveTree(m_folder));
-        EXPECT_EQ(m_capacity, FreeBytes(m_root)) << "the drive did not get its space back";
+        EXPECT_EQ(m_capacity, DriveFreeBytes(m_root)) << "the drive did not get its space back";
     }
 
     // Checks that the fill files hold every free byte of the drive, each written last with lastByte, and
     // that the progress of each file reached all its passes.
     void ExpectEveryFreeByteWritten(uint8_t lastByte, int passes)
     {
-        EXPECT_EQ(0u, FreeBytes(m_root));
+        EXPECT_EQ(0u, DriveFreeBytes(m_root));
         EXPECT_EQ(m_free, TotalSizeIn(m_folder));
         for (const std::wstring& name : FilesIn(m_folder)) {
             EXPECT_TRUE(FileHoldsOnly(m_folder + L"\\" + name, lastByte)) << "fill file not overwritten";

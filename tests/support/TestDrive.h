@@ -1,0 +1,21 @@
+// The real small drive of the drive tests: a tmpfs that scripts/with-tmpfs-drive mounts and maps to a drive
+// letter of a Wine prefix of its own, named by PELLUMAR_TMPFS_DRIVE. Nothing else may stand in for it: a
+// fill or a shredded root on the prefix's usual drives would reach the machine's own disk.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// The drive's root ("T:\"), or empty when the test does not run through the script.
+std::wstring TestDriveRoot();
+
+// Bytes free to the caller on root (UINT64_MAX when unreadable); *capacity gets the drive's size.
+uint64_t DriveFreeBytes(const std::wstring& root, uint64_t* capacity = nullptr);
+
+// Whether root holds no entry.
+bool DriveIsEmpty(const std::wstring& root);
+
+// The message the drive tests skip with when there is no test drive.
+inline const char* kNoTestDrive = "needs a real small drive: run through scripts/with-tmpfs-drive (ctest does)";
