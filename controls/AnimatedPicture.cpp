@@ -311,6 +311,19 @@ bool CAnimatedPicture::SkipBlock()
     return true;
 }
 
+bool CAnimatedPicture::SkipToImage()
+{
+    for (;;) {
+        BlockKind kind = KindAt(m_cursor);
+        if (kind == kImage || kind == kPlainText)
+            return true;
+        if (kind != kApplication && kind != kComment && kind != kGraphicControl)
+            return false;
+        if (!SkipBlock())
+            return false;
+    }
+}
+
 bool CAnimatedPicture::SkipFrame()
 {
     if (!m_data)
@@ -329,17 +342,8 @@ bool CAnimatedPicture::SkipFrame()
     if (KindAt(m_cursor) == kGraphicControl) {
         if (!SkipBlock())
             return false;
-        for (;;) {
-            BlockKind kind = KindAt(m_cursor);
-            if (kind == kApplication || kind == kComment || kind == kGraphicControl) {
-                if (!SkipBlock())
-                    return false;
-                continue;
-            }
-            if (kind == kImage || kind == kPlainText)
-                break;
+        if (!SkipToImage())
             return false;
-        }
     }
     return SkipBlock();
 }
@@ -369,17 +373,8 @@ bool CAnimatedPicture::CutFrame(HGLOBAL* block, DWORD* length, Frame* frame)
         frame->disposal = (m_data[m_cursor + 3] >> 2) & 7;
         if (!SkipBlock())
             return false;
-        for (;;) {
-            BlockKind kind = KindAt(m_cursor);
-            if (kind == kApplication || kind == kComment || kind == kGraphicControl) {
-                if (!SkipBlock())
-                    return false;
-                continue;
-            }
-            if (kind == kImage || kind == kPlainText)
-                break;
+        if (!SkipToImage())
             return false;
-        }
     } else {
         frame->delay = 0xFFFFFFFFu;
     }

@@ -70,6 +70,9 @@ protected:
     // Length of the block at the cursor, 0 when it has none or would pass the end of the data.
     uint32_t BlockLength(uint32_t at) const;
     bool SkipBlock();
+    // Past the extension blocks that follow a graphic control block, up to the image (or plain text) it
+    // belongs to; false at anything else.
+    bool SkipToImage();
     // Moves past one frame (image or plain text, with what goes before it); false at the end or on bad data.
     bool SkipFrame();
     // Cuts the next frame as a standalone GIF in a new fixed memory block, and reports its record.
