@@ -139,14 +139,3 @@ CPaintDC::~CPaintDC()
     m_hDC = nullptr;
 }
 
-CClientDC::CClientDC(CWnd* wnd) : m_hWnd(wnd ? wnd->m_hWnd : nullptr)
-{
-    m_hDC = ::GetDC(m_hWnd);
-}
-
-CClientDC::~CClientDC()
-{
-    if (m_hDC)
-        ::ReleaseDC(m_hWnd, m_hDC);
-    m_hDC = nullptr;
-}

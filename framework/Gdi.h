@@ -33,14 +33,6 @@ public:
     operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }
 };
 
-class CPen : public CGdiObject {
-public:
-    CPen() = default;
-    CPen(int style, int width, COLORREF color) { CreatePen(style, width, color); }
-    BOOL CreatePen(int style, int width, COLORREF color) { return Attach(::CreatePen(style, width, color)); }
-    operator HPEN() const { return static_cast<HPEN>(m_hObject); }
-};
-
 class CDC;
 
 class CBitmap : public CGdiObject {
@@ -53,7 +45,7 @@ public:
 };
 
 // A device context. The plain class owns a DC it made (CreateCompatibleDC) and leaves an attached one
-// alone; CPaintDC and CClientDC own the DCs of their windows.
+// alone; CPaintDC owns the DC of its window's paint.
 class CDC {
 public:
     CDC() = default;
@@ -126,12 +118,3 @@ private:
     HWND m_hWnd;
 };
 
-// The client-area DC of a window (GetDC ... ReleaseDC).
-class CClientDC : public CDC {
-public:
-    explicit CClientDC(CWnd* wnd);
-    ~CClientDC() override;
-
-private:
-    HWND m_hWnd;
-};

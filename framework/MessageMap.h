@@ -104,7 +104,6 @@ protected: \
     AFX_WM_ENTRY(WM_SHOWWINDOW, self->OnShowWindow(static_cast<BOOL>(wParam), static_cast<UINT>(lParam)); return TRUE;)
 #define ON_WM_SYSCOMMAND() \
     AFX_WM_ENTRY(WM_SYSCOMMAND, self->OnSysCommand(static_cast<UINT>(wParam), lParam); return TRUE;)
-#define ON_WM_TIMER() AFX_WM_ENTRY(WM_TIMER, self->OnTimer(static_cast<UINT_PTR>(wParam)); return TRUE;)
 #define ON_WM_WINDOWPOSCHANGING() \
     AFX_WM_ENTRY(WM_WINDOWPOSCHANGING, self->OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam)); return TRUE;)
 #define ON_WM_KILLFOCUS() \

@@ -157,7 +157,6 @@ protected:
     void OnEnable(BOOL) { Default(); }
     void OnShowWindow(BOOL, UINT) { Default(); }
     void OnSysCommand(UINT, LPARAM) { Default(); }
-    void OnTimer(UINT_PTR) { Default(); }
     void OnWindowPosChanging(WINDOWPOS*) { Default(); }
     void OnKillFocus(CWnd*) { Default(); }
     void OnSetFocus(CWnd*) { Default(); }
