@@ -88,18 +88,28 @@ bool IsCancelled(const CancelFlag* cancel)
     return cancel && cancel->load() != 0;
 }
 
-// Whether a reparse point is a link. An item whose tag cannot be read counts as one: nothing is ever
-// written through it.
-bool IsLink(const wchar_t* path)
+enum class ReparseKind { Link, OwnData, Unknown };
+
+// What a reparse point is, by the tag that a search of its path reports. One that the search shows without
+// a tag counts as a link: nothing is ever written through it. Unknown (the search failed; the thread's last
+// error says why) is neither written through nor removed unwritten.
+ReparseKind KindOfReparsePoint(const wchar_t* path)
 {
-    if (std::wcspbrk(path, L"*?"))
-        return true;
+    // A file name holds no wildcard, which would make the search report another entry; the "?" of the
+    // long-form prefix is none.
+    const wchar_t* name = std::wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
+    if (std::wcspbrk(name, L"*?")) {
+        SetLastError(ERROR_INVALID_NAME);
+        return ReparseKind::Unknown;
+    }
     WIN32_FIND_DATAW entry;
     HANDLE search = FindFirstFileW(path, &entry);
     if (search == INVALID_HANDLE_VALUE)
-        return true;
+        return ReparseKind::Unknown;
     FindClose(search);
-    return !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLinkReparseTag(entry.dwReserved0);
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLinkReparseTag(entry.dwReserved0))
+        return ReparseKind::Link;
+    return ReparseKind::OwnData;
 }
 
 // Clears the read-only attribute of the link itself (not of what it points at).
@@ -174,10 +184,13 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
         SetFileTime(item.Get(), &earliest, &earliest, &earliest);
     }
 
+    // Targets go beside the item. After a drive ("C:") or no folder at all (a name relative to the current
+    // folder) a backslash would put them in the drive's root instead.
     std::wstring folder;
     if (!FolderOf(path, folder))
         folder = path;
-    const wchar_t* separator = !folder.empty() && folder.back() == L'\\' ? L"" : L"\\";
+    const bool bare = folder.empty() || folder.back() == L'\\' || (folder.size() == 2 && folder[1] == L':');
+    const wchar_t* separator = bare ? L"" : L"\\";
 
     std::wstring current = path;
     for (int attempt = 0; attempt < kRenameCount; ++attempt) {
@@ -221,7 +234,11 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 
     // A symbolic link or junction: writing through it would overwrite what it points at, outside the
     // user's selection. Only the link itself goes.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLink(path)) {
+    const ReparseKind reparse =
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? KindOfReparsePoint(path) : ReparseKind::OwnData;
+    if (reparse == ReparseKind::Unknown)
+        return Fail(kind, code, LastErrorOr(ERROR_INVALID_NAME));
+    if (reparse == ReparseKind::Link) {
         *size = 0;
         if (attributes & FILE_ATTRIBUTE_READONLY)
             MakeLinkWritable(path, attributes);

@@ -137,7 +137,7 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
         if (error != ERROR_FILE_NOT_FOUND || !IsExistingFolder(path))
             return Fail(path, 0, DeleteErrorFailed, error);
     } else {
-        do {
+        for (;;) {
             if (m_stop) {
                 // Stopped: the rest of this folder, the folder and every folder around it stay as they are.
                 FindClose(search);
@@ -146,9 +146,11 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
             }
             int result = 1;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (IsDotEntry(entry.cFileName))
-                    continue;
-                result = ShredFolder(JoinPath(path, entry.cFileName), method);
+                if (!IsDotEntry(entry.cFileName)) {
+                    const CString child = JoinPath(path, entry.cFileName);
+                    // A link found in the walk goes as the entry shows it: only the link itself.
+                    result = IsFolderLink(entry) ? RemoveFolder(child) : ShredFolder(child, method);
+                }
             } else {
                 result = ShredOneFile(JoinPath(path, entry.cFileName), method);
             }
@@ -156,8 +158,16 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
                 FindClose(search);
                 return 0;
             }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+            if (!FindNextFileW(search, &entry)) {
+                const DWORD error = GetLastError();
+                FindClose(search);
+                // A listing that breaks off is not the end of the folder: entries may remain, so neither
+                // this folder nor a drive root may pass for done.
+                if (error != ERROR_NO_MORE_FILES)
+                    return Fail(path, 0, DeleteErrorFailed, error);
+                break;
+            }
+        }
     }
 
     // A drive root such as C:\ is walked and kept.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ImportPatch.h"
 #include "JobTestUtil.h"
 #include "MessageSink.h"
 #include "TestDrive.h"
@@ -74,6 +75,44 @@ TEST_F(DriveRootTest, ARootIsCountedAndShreddedToTheEndAndKept)
         EXPECT_FALSE(Exists(file)) << testing::PrintToString(file);
     EXPECT_TRUE(ListFolder(Root()).empty()) << "every file and folder below the root is gone";
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_root.c_str())) << "the root itself stays";
+}
+
+// A listing that breaks off part-way (a network or device error), which a tmpfs never gives: the seam
+// fails the first FindNextFileW with ERROR_UNEXP_NET_ERR.
+BOOL WINAPI FindNextBreakingOff(HANDLE, LPWIN32_FIND_DATAW)
+{
+    SetLastError(ERROR_UNEXP_NET_ERR);
+    return FALSE;
+}
+
+TEST_F(DriveRootTest, ARootWhoseListingBreaksOffIsAFailureNotAJobDone)
+{
+    const std::wstring files[] = {File(L"one.bin", 5), File(L"two.bin", 5), File(L"three.bin", 5)};
+    struct Cleanup {
+        const std::wstring* files;
+        ~Cleanup()
+        {
+            for (int i = 0; i < 3; ++i)
+                DeleteFileW(files[i].c_str());  // the next test starts on an empty drive
+        }
+    } cleanup{files};
+    const PathList noFiles, folders{m_root};
+    DeleteItemsThread shredding(&noFiles, &folders);
+    shredding.m_hWnd = m_sink.Handle();
+    shredding.m_method = 1;
+    {
+        ImportPatch<decltype(::FindNextFileW)> findNext("FindNextFileW", &FindNextBreakingOff);
+        ASSERT_TRUE(findNext.IsActive());
+        ASSERT_TRUE(RunJobToEnd(shredding));
+    }
+    m_sink.Pump();
+    EXPECT_EQ(DeleteErrorFailed, shredding.m_error.m_kind);
+    EXPECT_EQ(m_root, shredding.m_error.m_name.Str());
+    EXPECT_EQ(0, shredding.m_error.m_isFile);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_UNEXP_NET_ERR), shredding.m_error.m_lastError);
+    EXPECT_EQ(1u, shredding.m_itemsDone) << "only the entry the search gave before it broke off";
+    EXPECT_EQ(2u, ListFolder(Root()).size());
+    ASSERT_EQ(1u, m_sink.Count(WM_DELETE_DONE));
 }
 
 TEST_F(DriveRootTest, AnEmptyRootIsAJobDone)

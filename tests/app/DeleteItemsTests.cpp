@@ -350,6 +350,21 @@ VOID WINAPI ShortSleep(DWORD milliseconds)
         g_sleep->Original()(milliseconds);
 }
 
+// A listing that breaks off part-way (a network or device error while a folder is read), which Wine's
+// local drives never give: the seam fails the search's third FindNextFileW with ERROR_UNEXP_NET_ERR and
+// passes the calls before it on.
+ImportPatch<decltype(::FindNextFileW)>* g_breakingFindNext = nullptr;
+int g_findNextsBeforeBreak = 0;
+
+BOOL WINAPI FindNextBreakingOff(HANDLE search, LPWIN32_FIND_DATAW entry)
+{
+    if (g_findNextsBeforeBreak-- <= 0) {
+        SetLastError(ERROR_UNEXP_NET_ERR);
+        return FALSE;
+    }
+    return g_breakingFindNext->Original()(search, entry);
+}
+
 TEST_F(ShreddingTest, FailuresTheThreadRecordsItself)
 {
     ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
@@ -387,6 +402,28 @@ TEST_F(ShreddingTest, FailuresTheThreadRecordsItself)
         ExpectDone();
         EXPECT_TRUE(Exists(tree));
         EXPECT_FALSE(Exists(inside)) << "its contents went first";
+        m_sink.Clear();
+    }
+    {
+        SCOPED_TRACE("a folder whose listing breaks off");
+        const std::wstring tree = Folder(L"broken");
+        std::vector<std::wstring> inside;
+        for (int i = 0; i < 5; ++i)
+            inside.push_back(File(L"broken\\f" + std::to_wstring(i) + L".bin"));
+        Outcome outcome;
+        {
+            ImportPatch<decltype(::FindNextFileW)> findNext("FindNextFileW", &FindNextBreakingOff);
+            ASSERT_TRUE(findNext.IsActive());
+            g_breakingFindNext = &findNext;
+            g_findNextsBeforeBreak = 2;
+            outcome = Shred({}, {tree});
+        }
+        ExpectError(outcome, tree, 0, DeleteErrorFailed, ERROR_UNEXP_NET_ERR);
+        ExpectDone();
+        EXPECT_TRUE(Exists(tree)) << "kept under its own name, not renamed by a removal that cannot work";
+        const size_t left = std::count_if(inside.begin(), inside.end(), Exists);
+        EXPECT_GT(left, 0u);
+        EXPECT_EQ(inside.size() - left, outcome.m_itemsDone);
         m_sink.Clear();
     }
 }

@@ -216,8 +216,15 @@ HANDLE WINAPI FakeLinkFollowingCreateFileW(LPCWSTR name, DWORD access, DWORD sha
 // Reparse tags as a search reports them: Wine reports none for its links and has no other reparse points.
 ImportPatch<decltype(::FindFirstFileW)>* g_findFirstFile;
 std::vector<std::pair<std::wstring, DWORD>> g_reparseTags;  // path, tag
+std::vector<std::wstring> g_unsearchable;                   // paths whose search is refused
 HANDLE WINAPI FakeFindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW found)
 {
+    for (const std::wstring& path : g_unsearchable) {
+        if (lstrcmpiW(name, path.c_str()) == 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     const HANDLE search = g_findFirstFile->Original()(name, found);
     if (search != INVALID_HANDLE_VALUE) {
         for (const auto& [path, tag] : g_reparseTags) {
@@ -693,6 +700,54 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
     EXPECT_FALSE(TempDir::FileExists(deduplicated));
 }
 
+// Wine has no reparse points of its own; the tags a search reports are faked.
+TEST_F(Shredding, AReparsePointIsTakenForALinkOnlyWhenItsTagSaysSo)
+{
+    ImportPatch<decltype(::FindFirstFileW)> find("FindFirstFileW", &FakeFindFirstFileW);
+    g_findFirstFile = &find;
+    ASSERT_TRUE(find.IsActive());
+    struct ForgetTags {
+        ~ForgetTags()
+        {
+            g_reparseTags.clear();
+            g_unsearchable.clear();
+        }
+    } forgetTags;
+    auto method = ThreePasses();
+    const DWORD reparseFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
+
+    // A deduplicated file named in the long form: the "?" of its prefix is no wildcard, and the file holds
+    // its own data, so it is never removed without its overwrite. (Wine's volume query refuses long-form
+    // folders, so here the file fails untouched; where the volume is found it is shredded.)
+    const std::wstring deduplicated = m_temp.WriteFile(L"dedup.dat", 3000, kOriginal);
+    ASSERT_FALSE(deduplicated.empty());
+    const std::wstring longForm = L"\\\\?\\" + deduplicated;
+    g_reparseTags = {{longForm, IO_REPARSE_TAG_DEDUP}};
+    Outcome outcome = Shred(longForm, method.get(), reparseFile);
+    if (outcome.m_result == 1) {
+        EXPECT_EQ(g_writes.size(), 3u);
+        EXPECT_FALSE(TempDir::FileExists(deduplicated));
+    } else {
+        EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+        EXPECT_EQ(TempDir::ReadFile(deduplicated), std::vector<uint8_t>(3000, kOriginal));
+        EXPECT_TRUE(g_moves.empty());
+    }
+
+    // A reparse point whose tag cannot be read may be a link or a file of its own: it is neither written
+    // through nor removed unwritten, and the failure is reported.
+    g_moves.clear();
+    const std::wstring unknown = m_temp.WriteFile(L"unknown.dat", 3000, kOriginal);
+    ASSERT_FALSE(unknown.empty());
+    g_unsearchable = {unknown};
+    outcome = Shred(unknown, method.get(), reparseFile);
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+    EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(TempDir::ReadFile(unknown), std::vector<uint8_t>(3000, kOriginal));
+    EXPECT_TRUE(g_writes.empty());
+    EXPECT_TRUE(g_moves.empty());
+}
+
 // ---- renames and deletion ----
 
 TEST_F(Shredding, AFailedRenamePausesAndTheNextAttemptDrawsAFreshName)
@@ -707,6 +762,32 @@ TEST_F(Shredding, AFailedRenamePausesAndTheNextAttemptDrawsAFreshName)
     EXPECT_EQ(g_moves[3].m_from, g_moves[1].m_to);  // the failed attempt left the name as it was
     EXPECT_NE(g_moves[3].m_to, g_moves[2].m_to);
     EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
+}
+
+TEST_F(Shredding, ARelativeNameIsRenamedWithinTheFolderItNames)
+{
+    ASSERT_EQ(towupper(m_temp.Path()[0]), L'C');
+    wchar_t previous[MAX_PATH] = {};
+    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(m_temp.Path().c_str()));
+    struct Restore {
+        const wchar_t* m_folder;
+        ~Restore() { SetCurrentDirectoryW(m_folder); }
+    } restore{previous};
+
+    // The item's folder is the current one (of the drive named): no rename may take it to a drive root.
+    g_failMoveNumber = 0;
+    for (const wchar_t* name : {L"relative.txt", L"C:relative.txt"}) {
+        g_moves.clear();
+        ASSERT_FALSE(m_temp.WriteFile(L"relative.txt", 10, kOriginal).empty());
+        EXPECT_EQ(RenameAndDelete(name, 0), 1) << name;
+        ASSERT_EQ(g_moves.size(), 7u) << name;
+        for (const Move& move : g_moves) {
+            EXPECT_EQ(move.m_to.find(L'\\'), std::wstring::npos) << move.m_to;
+            EXPECT_EQ(move.m_to.size(), std::wstring(name).size() - 12 + 29) << move.m_to;
+        }
+        EXPECT_TRUE(FolderEntries(m_temp.Path()).empty()) << name;
+    }
 }
 
 TEST_F(Shredding, AFolderThatStillHoldsAnEntryStaysUnderItsLastRandomName)
