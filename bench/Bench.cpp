@@ -39,14 +39,9 @@ HANDLE OpenForOverwrite(const std::wstring& path, DWORD disposition)
 
 // Makes the file at its full size, untimed, so that every timed run below overwrites blocks that are
 // already there, as a shredder does.
-bool Prepare(const std::wstring& path, uint64_t size)
+// size bytes written through buffer in whole-buffer WriteFile calls (the last one shorter).
+bool WriteRepeatedly(HANDLE file, const std::vector<uint8_t>& buffer, uint64_t size)
 {
-    HANDLE file = OpenForOverwrite(path, CREATE_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
-        fwprintf(stderr, L"cannot create %ls (error %lu)\n", path.c_str(), GetLastError());
-        return false;
-    }
-    std::vector<uint8_t> buffer(static_cast<size_t>(kOverwriteBufferSize), 0xEE);
     uint64_t left = size;
     bool ok = true;
     while (left > 0 && ok) {
@@ -55,6 +50,18 @@ bool Prepare(const std::wstring& path, uint64_t size)
         ok = WriteFile(file, buffer.data(), chunk, &written, nullptr) && written == chunk;
         left -= chunk;
     }
+    return ok;
+}
+
+bool Prepare(const std::wstring& path, uint64_t size)
+{
+    HANDLE file = OpenForOverwrite(path, CREATE_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        fwprintf(stderr, L"cannot create %ls (error %lu)\n", path.c_str(), GetLastError());
+        return false;
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(kOverwriteBufferSize), 0xEE);
+    bool ok = WriteRepeatedly(file, buffer, size);
     if (!ok) {
         fwprintf(stderr, L"cannot write %ls (error %lu)\n", path.c_str(), GetLastError());
     }
@@ -74,14 +81,7 @@ bool PlainWrite(const std::wstring& path, uint64_t size, double* rate)
     }
     std::vector<uint8_t> buffer(static_cast<size_t>(kOverwriteBufferSize), 0x5A);
     double start = Now();
-    uint64_t left = size;
-    bool ok = true;
-    while (left > 0 && ok) {
-        DWORD chunk = static_cast<DWORD>(left < buffer.size() ? left : buffer.size());
-        DWORD written = 0;
-        ok = WriteFile(file, buffer.data(), chunk, &written, nullptr) && written == chunk;
-        left -= chunk;
-    }
+    bool ok = WriteRepeatedly(file, buffer, size);
     *rate = Rate(size, Now() - start);
     if (!ok) {
         fwprintf(stderr, L"plain write failed (error %lu)\n", GetLastError());

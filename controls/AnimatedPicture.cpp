@@ -324,21 +324,25 @@ bool CAnimatedPicture::SkipToImage()
     }
 }
 
+bool CAnimatedPicture::SkipToFrame()
+{
+    for (;;) {
+        BlockKind kind = KindAt(m_cursor);
+        if (kind == kGraphicControl || kind == kImage || kind == kPlainText)
+            return true;
+        if (kind != kApplication && kind != kComment)
+            return false;   // trailer or unrecognised
+        if (!SkipBlock())
+            return false;
+    }
+}
+
 bool CAnimatedPicture::SkipFrame()
 {
     if (!m_data)
         return false;
-    for (;;) {
-        BlockKind kind = KindAt(m_cursor);
-        if (kind == kApplication || kind == kComment) {
-            if (!SkipBlock())
-                return false;
-            continue;
-        }
-        if (kind == kGraphicControl || kind == kImage || kind == kPlainText)
-            break;
-        return false;   // trailer or unrecognised
-    }
+    if (!SkipToFrame())
+        return false;
     if (KindAt(m_cursor) == kGraphicControl) {
         if (!SkipBlock())
             return false;
@@ -353,17 +357,8 @@ bool CAnimatedPicture::CutFrame(HGLOBAL* block, DWORD* length, Frame* frame)
     if (!m_data)
         return false;
     *frame = Frame{};
-    for (;;) {
-        BlockKind kind = KindAt(m_cursor);
-        if (kind == kApplication || kind == kComment) {
-            if (!SkipBlock())
-                return false;
-            continue;
-        }
-        if (kind == kGraphicControl || kind == kImage || kind == kPlainText)
-            break;
+    if (!SkipToFrame())
         return false;
-    }
     const uint32_t start = m_cursor;
     if (KindAt(m_cursor) == kGraphicControl) {
         // Its fields are read only once the whole block is known to be there.

@@ -70,6 +70,9 @@ protected:
     // Length of the block at the cursor, 0 when it has none or would pass the end of the data.
     uint32_t BlockLength(uint32_t at) const;
     bool SkipBlock();
+    // Past application and comment blocks, up to the start of the next frame (its graphic control block,
+    // image or plain text); false at the trailer or anything unrecognised.
+    bool SkipToFrame();
     // Past the extension blocks that follow a graphic control block, up to the image (or plain text) it
     // belongs to; false at anything else.
     bool SkipToImage();

@@ -20,18 +20,25 @@ constexpr COLORREF ToColorRef(uint32_t argb)
     return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
 }
 
+// The header of a 32-bit top-down DIB of width x height.
+inline BITMAPINFO TopDown32(int width, int height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 // A 32-bit top-down DIB section selected into a memory DC.
 class Canvas {
 public:
     Canvas(int width, int height, COLORREF fill = RGB(255, 0, 255)) : m_width(width), m_height(height)
     {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = TopDown32(width, height);
         void* bits = nullptr;
         m_bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         m_bits = static_cast<uint32_t*>(bits);
@@ -74,13 +81,7 @@ private:
 // A 32-bit icon with alpha whose pixel (x, y) is pixel(x, y) (0xAARRGGBB); an all-clear AND mask.
 inline HICON MakeIcon(int width, int height, const std::function<uint32_t(int, int)>& pixel)
 {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32(width, height);
     void* bits = nullptr;
     HBITMAP colour = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     auto* p = static_cast<uint32_t*>(bits);
@@ -116,13 +117,7 @@ inline IconPixels ReadIcon(HICON icon)
         return result;
     BITMAP bm{};
     if (ii.hbmColor && ::GetObjectW(ii.hbmColor, sizeof(bm), &bm)) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = bm.bmWidth;
-        info.bmiHeader.biHeight = -bm.bmHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = TopDown32(bm.bmWidth, bm.bmHeight);
         std::vector<uint32_t> pixels(static_cast<size_t>(bm.bmWidth * bm.bmHeight));
         HDC screen = ::GetDC(nullptr);
         if (::GetDIBits(screen, ii.hbmColor, 0, static_cast<UINT>(bm.bmHeight), pixels.data(), &info, DIB_RGB_COLORS) ==
