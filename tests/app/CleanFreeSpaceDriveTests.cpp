@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "FreeSpaceFakes.h"
+#include "JobTestUtil.h"
 #include "MessageSink.h"
 #include "TestDrive.h"
 #include "app/jobs/CleanFreeSpaceThread.h"
 
 namespace {
-
-constexpr uint64_t MiB = 1024 * 1024;
 
 class CleanFreeSpaceDriveTest : public ::testing::Test {
 protected:
@@ -24,10 +23,7 @@ protected:
         if (m_root.empty()) {
             GTEST_SKIP() << kNoTestDrive;
         }
-        m_free = DriveFreeBytes(m_root, &m_capacity);
-        ASSERT_LE(m_capacity, 256 * MiB) << "not the small test drive";
-        ASSERT_EQ(m_capacity, m_free);
-        ASSERT_TRUE(DriveIsEmpty(m_root));
+        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &m_capacity, &m_free));
         // Counts what is written on the drive; Wine has no NTFS volume data, so the records are faked
         // (1024 bytes) to let the resident phase run on the full drive.
         m_fakes.reset(new FreeSpaceFakes(m_root.substr(0, 2)));
@@ -42,10 +38,8 @@ protected:
     {
         job.m_hWnd = m_sink.Handle();
         job.m_method = method;
-        job.m_running = ResumeThread(job.m_hThread) != static_cast<DWORD>(-1);
-        job.m_stop = 0;
         // Posting never waits for the receiver: the messages queue up until the job has ended.
-        const bool ended = WaitForSingleObject(job.m_hThread, 120000) == WAIT_OBJECT_0;
+        const bool ended = RunJobToEnd(job, 120000);
         m_sink.Pump();
         return ended;
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FreeSpaceFakes.h"
+#include "JobTestUtil.h"
 #include "ImportPatch.h"
 #include "MessageSink.h"
 #include "TempDir.h"
@@ -128,10 +129,8 @@ protected:
     {
         job.m_hWnd = m_sink.Handle();
         job.m_method = method;
-        job.m_running = ResumeThread(job.m_hThread) != static_cast<DWORD>(-1);
-        job.m_stop = 0;
         // Posting never waits for the receiver: the messages queue up until the job has ended.
-        const bool ended = WaitForSingleObject(job.m_hThread, 60000) == WAIT_OBJECT_0;
+        const bool ended = RunJobToEnd(job, 60000);
         m_sink.Pump();
         return ended;
     }

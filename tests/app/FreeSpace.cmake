@@ -1,6 +1,7 @@
 # ---- free-space job thread ----
 include(${PROJECT_SOURCE_DIR}/cmake/PellumarTmpfsTest.cmake)
-set(_freespace_fakes ${PROJECT_SOURCE_DIR}/tests/engine/FreeSpaceFakes.cpp)
+# JobTestUtil runs a job as its owner does.
+set(_freespace_fakes ${PROJECT_SOURCE_DIR}/tests/engine/FreeSpaceFakes.cpp JobTestUtil.cpp)
 
 # With the drive's answers faked, on the prefix's C: drive.
 pellumar_add_test(app_freespace_test

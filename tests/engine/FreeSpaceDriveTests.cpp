@@ -48,10 +48,7 @@ protected:
         if (m_root.empty()) {
             GTEST_SKIP() << kNoTestDrive;
         }
-        m_free = DriveFreeBytes(m_root, &m_capacity);
-        ASSERT_NE(UINT64_MAX, m_free);
-        ASSERT_LE(m_capacity, 256 * MiB) << "not the small test drive";
-        ASSERT_EQ(m_capacity, m_free) << "the test drive is not empty";
+        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &m_capacity, &m_free));
 
         std::wstring path = m_root;
         m_volume.reset(GetVolumeForPath(path));

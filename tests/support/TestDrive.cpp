@@ -37,3 +37,15 @@ bool DriveIsEmpty(const std::wstring& root)
     FindClose(find);
     return empty;
 }
+
+::testing::AssertionResult IsSmallEmptyTestDrive(const std::wstring& root, uint64_t* capacity, uint64_t* free)
+{
+    *free = DriveFreeBytes(root, capacity);
+    if (*free == UINT64_MAX)
+        return ::testing::AssertionFailure() << "the free space of the test drive cannot be read";
+    if (*capacity > 256ull * 1024 * 1024)
+        return ::testing::AssertionFailure() << "not the small test drive: " << *capacity << " bytes";
+    if (*capacity != *free || !DriveIsEmpty(root))
+        return ::testing::AssertionFailure() << "the test drive is not empty";
+    return ::testing::AssertionSuccess();
+}

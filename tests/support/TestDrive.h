@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 
@@ -16,6 +18,10 @@ uint64_t DriveFreeBytes(const std::wstring& root, uint64_t* capacity = nullptr);
 
 // Whether root holds no entry.
 bool DriveIsEmpty(const std::wstring& root);
+
+// Whether root is the small test drive and still empty (at most 256 MiB, all of it free, no entry);
+// *capacity and *free get its size and free bytes. A test that fills or shreds a drive stops unless it is.
+::testing::AssertionResult IsSmallEmptyTestDrive(const std::wstring& root, uint64_t* capacity, uint64_t* free);
 
 // The message the drive tests skip with when there is no test drive.
 inline const char* kNoTestDrive = "needs a real small drive: run through scripts/with-tmpfs-drive (ctest does)";
