@@ -33,3 +33,6 @@ function(pellumar_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
+
+# Test programs that need a real small drive.
+include(${CMAKE_CURRENT_LIST_DIR}/PellumarTmpfsTest.cmake)

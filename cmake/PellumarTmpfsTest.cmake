@@ -2,8 +2,6 @@
 # A test program that needs a real small drive: ctest runs it through scripts/with-tmpfs-drive, which
 # mounts a tmpfs of SIZE, maps it to a drive letter of a private Wine prefix (PELLUMAR_TMPFS_DRIVE tells
 # the program which) and unmounts it afterwards. Where the machine refuses the mount the test is skipped.
-include_guard(GLOBAL)
-
 function(pellumar_add_tmpfs_test name)
   cmake_parse_arguments(T "RESOURCES" "TIMEOUT;SIZE" "SOURCES;LIBS" ${ARGN})
   pellumar_test_executable(${name})

@@ -11,9 +11,7 @@
 #include <cryptopp/des.h>
 
 #include "ProgressMessages.h"
-
-// Every cancel flag that crosses threads: any non-zero value asks the job to stop.
-using CancelFlag = std::atomic<int32_t>;
+#include "libcommon/CancelFlag.h"
 
 // One overwrite pass: fills a buffer with what the pass writes.
 class CErasureMethodPass {

@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsCancelled(const CancelFlag* cancel)
-{
-    return cancel && cancel->load() != 0;
-}
 
 // Free bytes available to the caller on the volume. false (and 0) when the query fails.
 bool ReadFreeBytes(const CVolume* volume, uint64_t* freeBytes)
@@ -100,7 +96,7 @@ bool CutBackAndRewrite(HWND hWnd, HANDLE file, const std::wstring& name, const C
                             &PostFreeSpaceProgress, -1)) {
         return true;
     }
-    return IsCancelled(cancel);
+    return StopRequested(cancel);
 }
 
 enum class Overwrite { Done, Cancelled, Failed };
@@ -139,7 +135,7 @@ Overwrite WriteSmallFile(HANDLE file, const CancelFlag* cancel, CErasureMethod* 
         int64_t remaining = length;
         int64_t chunk = bufferSize;
         while (remaining > 0) {
-            if (IsCancelled(cancel)) {
+            if (StopRequested(cancel)) {
                 return Overwrite::Cancelled;
             }
             pass->Fill(buffer.get(), bufferSize);
@@ -182,7 +178,7 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
     uint64_t bytesDone = 0;
     const uint64_t passCount = method->m_passes.size();
     for (;;) {
-        if (IsCancelled(cancel)) {
+        if (StopRequested(cancel)) {
             return 1;
         }
 
@@ -214,7 +210,7 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         bool endOfDrive = false;
         if (!method->WritePasses(hWnd, file, name.c_str(), cancel, &size, &filesDone, &bytesDone,
                                  &PostFreeSpaceProgress, -1) &&
-            !IsCancelled(cancel)) {
+            !StopRequested(cancel)) {
             // Only a file whose passes were all written counts as wiped.
             if (!RanIntoEndOfDrive(GetLastError(), volume) ||
                 !CutBackAndRewrite(hWnd, file, name, cancel, method, &size, &filesDone, &bytesDone)) {
@@ -252,7 +248,7 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
         PostResidentPhase(hWnd, 0);
         return 1;
     }
-    if (IsCancelled(cancel)) {
+    if (StopRequested(cancel)) {
         return 1;
     }
 
@@ -275,14 +271,14 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
             // The empty file stays in the folder; the next one is one byte smaller.
             size -= 1;
             ZeroTimesAndClose(file);
-            if (IsCancelled(cancel)) {
+            if (StopRequested(cancel)) {
                 return 1;
             }
             continue;
         }
         const Overwrite result = WriteSmallFile(file, cancel, method);
         ZeroTimesAndClose(file);
-        if (IsCancelled(cancel)) {
+        if (StopRequested(cancel)) {
             return 1;
         }
         // A write that fails means the records are used up (or the drive is failing): the phase ends.

@@ -83,10 +83,6 @@ int Cancelled(int32_t* kind)
     return 0;
 }
 
-bool IsCancelled(const CancelFlag* cancel)
-{
-    return cancel && cancel->load() != 0;
-}
 
 enum class ReparseKind { Link, OwnData, Unknown };
 
@@ -278,7 +274,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
             if (!method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, nullptr,
                                      static_cast<int64_t>(recordSize)))
                 return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-            if (IsCancelled(cancel))
+            if (StopRequested(cancel))
                 return Cancelled(kind);
         }
     }
@@ -291,7 +287,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 
     if (rounded != 0) {
         // A stop asked for before the main overwrite leaves the file as it is (not even extended).
-        if (IsCancelled(cancel))
+        if (StopRequested(cancel))
             return Cancelled(kind);
         FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_WRITE_THROUGH, nullptr));
@@ -305,7 +301,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
         if (!method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, PostDeleteProgress, -1))
             return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-        if (IsCancelled(cancel))
+        if (StopRequested(cancel))
             return Cancelled(kind);
     }
 

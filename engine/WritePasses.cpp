@@ -55,7 +55,7 @@ int CErasureMethod::WritePasses(HWND hWnd, HANDLE file, const wchar_t* name, con
         int64_t chunk = bufferSize;
         uint64_t written = 0;
         while (remaining > 0) {
-            if (cancel && cancel->load() != 0) {
+            if (StopRequested(cancel)) {
                 return 1;
             }
             pass->Fill(buffer.get(), bufferSize);

@@ -51,7 +51,7 @@ void CCalculateMetricsThread::Run()
     } else {
         if (m_files) {
             for (const std::wstring& listed : *m_files) {
-                if (m_stop)
+                if (StopRequested(&m_stop))
                     return;
                 CString path(listed);
                 if (IsPathTooLong(path))
@@ -76,7 +76,7 @@ void CCalculateMetricsThread::Run()
         }
     }
 
-    if (m_stop)
+    if (StopRequested(&m_stop))
         return;
     PostPayload(g_hProgressWnd, WM_METRICS_DONE, new MetricsResult{files, bytes});
 }
@@ -92,7 +92,7 @@ void CCalculateMetricsThread::CountFolder(const CancelFlag* stop, const CString&
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (*stop)
+        if (StopRequested(stop))
             break;
         CString path = JoinPath(folder, entry.cFileName);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -101,7 +101,7 @@ void CleanFreeSpaceThread::Run()
     method.reset();
     volume.reset();
 
-    if (m_stop.load() == 0) {
+    if (!StopRequested(&m_stop)) {
         PostMessageW(m_hWnd, WM_FREE_SPACE_DONE, 0, 0);
     }
 }

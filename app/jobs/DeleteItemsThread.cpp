@@ -62,7 +62,7 @@ void DeleteItemsThread::Run()
         bool goOn = true;
         if (m_files) {
             for (const std::wstring& path : *m_files) {
-                if (m_stop || !ShredOneFile(path.c_str(), method.get())) {
+                if (StopRequested(&m_stop) || !ShredOneFile(path.c_str(), method.get())) {
                     goOn = false;
                     break;
                 }
@@ -70,7 +70,7 @@ void DeleteItemsThread::Run()
         }
         if (goOn && m_folders) {
             for (const std::wstring& path : *m_folders) {
-                if (m_stop || !ShredFolder(path.c_str(), method.get()))
+                if (StopRequested(&m_stop) || !ShredFolder(path.c_str(), method.get()))
                     break;
             }
         }
@@ -79,7 +79,7 @@ void DeleteItemsThread::Run()
     method.reset();
 
     // After a stop the dialog is closing and waits for this thread; it expects nothing more.
-    if (!m_stop && !m_cancelled)
+    if (!StopRequested(&m_stop) && !m_cancelled)
         PostMessageW(m_hWnd, WM_DELETE_DONE, 0, 0);
 }
 
@@ -138,7 +138,7 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
             return Fail(path, 0, DeleteErrorFailed, error);
     } else {
         for (;;) {
-            if (m_stop) {
+            if (StopRequested(&m_stop)) {
                 // Stopped: the rest of this folder, the folder and every folder around it stay as they are.
                 FindClose(search);
                 m_cancelled = true;

@@ -17,7 +17,7 @@ Thread::~Thread()
 
 void Thread::Stop()
 {
-    m_stop = 1;
+    m_stop = kCancelStop;
     OnStop();
 }
 

@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-#include "engine/ErasureMethod.h"  // CancelFlag
+#include "libcommon/CancelFlag.h"
 
 // The program's own exception type, caught at the thread entry. Nothing in the program throws it.
 class Exception {
@@ -44,5 +44,5 @@ public:
     HANDLE m_hThread;
     DWORD m_threadId;
     std::atomic<bool> m_running;  // resumed and not held; written by the owner, cleared by ThreadProc
-    CancelFlag m_stop;            // 0 go on, 1 stop requested; polled by the job's loops
+    CancelFlag m_stop;            // kCancelGoOn, kCancelStop or kCancelHold; polled by the job's loops
 };
