@@ -19,6 +19,9 @@ public:
     virtual ~CErasureMethodPass();
     // Fills bytes 0 .. size-1 of buffer; a size of 0 or less writes nothing.
     virtual void Fill(uint8_t* buffer, int64_t size) = 0;
+    // True when every Fill of the same size gives the same bytes: the overwrite loop then fills its
+    // buffer once per pass instead of once per chunk.
+    virtual bool IsConstant() const { return false; }
 };
 
 // Fresh pseudorandom data from a generator of the pass's own, 96 bytes at a time.
@@ -36,6 +39,7 @@ class CWriteConstant : public CErasureMethodPass {
 public:
     explicit CWriteConstant(std::vector<uint8_t> pattern);  // one byte or more
     void Fill(uint8_t* buffer, int64_t size) override;
+    bool IsConstant() const override { return true; }
 
     std::vector<uint8_t> m_pattern;
 };
@@ -52,10 +56,15 @@ public:
     void ShufflePasses();
 
     // Writes every pass over the open file from its current position to its end, or to minimumLength bytes
-    // from there when that is longer (-1: no minimum), in chunks of at most 6 MiB. Polls *cancel before
-    // every chunk and calls callback (may be null) after every chunk. The three counters are only read.
-    // 1: all passes written, or stopped by *cancel. 0: a file operation or the allocation failed (the
-    // thread's last error says why).
+    // from there when that is longer (-1: no minimum), in chunks of at most 6 MiB, and flushes the file
+    // after each pass, so that a pass is on the disk before the next one starts (a write-through handle
+    // alone does not promise that: Wine ignores the flag, and disks with a volatile cache hold the data).
+    // Data that another program appended meanwhile, past the stretch, is then overwritten with every pass
+    // as well, until the size holds still. Polls *cancel before every chunk (StopRequested) and calls
+    // callback (may be null) after every chunk of the main stretch. The three counters are only read.
+    // kPassesWritten: every pass is written and flushed. kPassesStopped: *cancel asked to stop; the passes
+    // are incomplete. kPassesFailed: a file operation (a flush included) or the allocation failed, or the
+    // file kept growing; the thread's last error says why.
     int WritePasses(HWND hWnd, HANDLE file, const wchar_t* name, const CancelFlag* cancel,
                     const uint64_t* sizeForProgress, const uint64_t* itemsDone, const uint64_t* bytesDone,
                     ProgressCallback callback, int64_t minimumLength);
@@ -63,6 +72,17 @@ public:
     std::vector<CErasureMethodPass*> m_passes;
     int32_t m_shuffle = 0;  // non-zero: ShufflePasses before every overwrite (the Gutmann method)
 };
+
+// Results of CErasureMethod::WritePasses.
+enum WritePassesResult : int {
+    kPassesFailed = 0,
+    kPassesWritten = 1,
+    kPassesStopped = 2,
+};
+
+// Rounds of overwriting data appended while the passes ran before the file counts as one that never holds
+// still (another program keeps writing it) and the overwrite fails.
+constexpr int kGrowthRounds = 8;
 
 // Size of the one overwrite buffer: 6 MiB.
 constexpr int64_t kOverwriteBufferSize = 6 * 1024 * 1024;

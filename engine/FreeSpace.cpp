@@ -2,6 +2,8 @@
 // records. Everything is made inside the caller's folder; the caller deletes the folder afterwards.
 #include "FreeSpace.h"
 
+#include <winioctl.h>
+
 #include <memory>
 #include <new>
 
@@ -72,86 +74,73 @@ bool RanIntoEndOfDrive(DWORD error, const CVolume* volume)
 
 // After an overwrite that ran into the end of the drive: cuts the fill file back to what the failing pass
 // had written (the file position) and writes every pass over that part again. *size becomes the new size.
-// true when every pass now covers the whole (possibly empty) file, or the job was cancelled meanwhile.
-bool CutBackAndRewrite(HWND hWnd, HANDLE file, const std::wstring& name, const CancelFlag* cancel,
-                       CErasureMethod* method, uint64_t* size, const uint64_t* filesDone,
-                       const uint64_t* bytesDone)
+int CutBackAndRewrite(HWND hWnd, HANDLE file, const std::wstring& name, const CancelFlag* cancel,
+                      CErasureMethod* method, uint64_t* size, const uint64_t* filesDone, const uint64_t* bytesDone)
 {
     LARGE_INTEGER zero = {};
     LARGE_INTEGER written;
     if (!SetFilePointerEx(file, zero, &written, FILE_CURRENT) || written.QuadPart < 0) {
-        return false;
+        return kPassesFailed;
     }
     if (static_cast<uint64_t>(written.QuadPart) > *size) {
         written.QuadPart = static_cast<LONGLONG>(*size);
     }
     if (!ExtendTo(file, static_cast<uint64_t>(written.QuadPart))) {
-        return false;
+        return kPassesFailed;
     }
     *size = static_cast<uint64_t>(written.QuadPart);
     if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) {
-        return false;
+        return kPassesFailed;
     }
-    if (method->WritePasses(hWnd, file, name.c_str(), cancel, size, filesDone, bytesDone,
-                            &PostFreeSpaceProgress, -1)) {
+    return method->WritePasses(hWnd, file, name.c_str(), cancel, size, filesDone, bytesDone,
+                               &PostFreeSpaceProgress, -1);
+}
+
+bool IsLackOfSpace(DWORD error)
+{
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
+// Whether the file system stores the fill file in fewer clusters than its size (compressed or sparse):
+// then its writes do not reach the free clusters they are meant to cover. Unreadable counts as stored so.
+bool IsStoredCompact(HANDLE file)
+{
+    FILE_BASIC_INFO info = {};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info)) {
         return true;
     }
-    return StopRequested(cancel);
+    return (info.FileAttributes & (FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_SPARSE_FILE)) != 0;
 }
 
-enum class Overwrite { Done, Cancelled, Failed };
-
-// Every pass over one small file from its start, without progress and without a minimum length.
-Overwrite WriteSmallFile(HANDLE file, const CancelFlag* cancel, CErasureMethod* method)
+// A folder on a compressed drive inherits the compression, and so would every fill file made in it.
+bool ClearCompression(const std::wstring& folder)
 {
-    if (method->m_shuffle) {
-        method->ShufflePasses();
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
     }
-    LARGE_INTEGER zero = {};
-    LARGE_INTEGER start;
-    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetFilePointerEx(file, zero, &start, FILE_CURRENT)) {
-        return Overwrite::Failed;
+    if (!(attributes & FILE_ATTRIBUTE_COMPRESSED)) {
+        return true;
     }
-    LARGE_INTEGER fileSize;
-    if (!GetFileSizeEx(file, &fileSize)) {
-        return Overwrite::Failed;
+    HANDLE handle = CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    const int64_t length = fileSize.QuadPart - start.QuadPart;
-    if (length <= 0 || method->m_passes.empty()) {
-        return length < 0 ? Overwrite::Failed : Overwrite::Done;
-    }
-    const int64_t bufferSize = length < kOverwriteBufferSize ? length : kOverwriteBufferSize;
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(bufferSize)]);
-    if (!buffer) {
-        return Overwrite::Failed;
-    }
-    for (CErasureMethodPass* pass : method->m_passes) {
-        if (!pass) {
-            continue;  // as in WritePasses: an empty entry writes nothing (the buffer holds no pass's data yet)
-        }
-        if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
-            return Overwrite::Failed;
-        }
-        int64_t remaining = length;
-        int64_t chunk = bufferSize;
-        while (remaining > 0) {
-            if (StopRequested(cancel)) {
-                return Overwrite::Cancelled;
-            }
-            pass->Fill(buffer.get(), bufferSize);
-            if (remaining < chunk) {
-                chunk = remaining;
-            }
-            DWORD done = 0;
-            if (!WriteFile(file, buffer.get(), static_cast<DWORD>(chunk), &done, nullptr) ||
-                done != static_cast<DWORD>(chunk)) {
-                return Overwrite::Failed;
-            }
-            remaining -= chunk;
-        }
-    }
-    return Overwrite::Done;
+    USHORT format = COMPRESSION_FORMAT_NONE;
+    DWORD returned = 0;
+    const BOOL ok = DeviceIoControl(handle, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
+                                    nullptr);
+    CloseHandle(handle);
+    return ok && !(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_COMPRESSED);
 }
+
+// Fill files in a row after which the free bytes had not fallen before the fill counts as one that makes
+// no headway (the drive does not take the space, or something frees as much as the fill takes).
+constexpr int kStalledFiles = 3;
+
+// Names tried for one small file before the phase gives up on naming.
+constexpr int kNameAttempts = 16;
 
 }  // namespace
 
@@ -173,10 +162,14 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
     if (freeBytes == 0) {
         return 1;
     }
+    if (!ClearCompression(folder)) {
+        return 0;
+    }
 
     uint64_t filesDone = 0;
     uint64_t bytesDone = 0;
     const uint64_t passCount = method->m_passes.size();
+    int stalled = 0;
     for (;;) {
         if (StopRequested(cancel)) {
             return 1;
@@ -186,8 +179,10 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         HANDLE file = CreateFileW(name.c_str(), FILE_WRITE_DATA, 0, nullptr, CREATE_ALWAYS,
                                   FILE_FLAG_WRITE_THROUGH, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            // On a nearly full volume this is the normal end.
-            return 1;
+            // On a full volume this is the normal end; any other refusal leaves free space unwiped.
+            const DWORD error = GetLastError();
+            uint64_t left = 0;
+            return IsLackOfSpace(error) || (ReadFreeBytes(volume, &left) && left == 0) ? 1 : 0;
         }
 
         // Shrink one cluster at a time until the file fits.
@@ -208,24 +203,42 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         }
 
         bool endOfDrive = false;
-        if (!method->WritePasses(hWnd, file, name.c_str(), cancel, &size, &filesDone, &bytesDone,
-                                 &PostFreeSpaceProgress, -1) &&
-            !StopRequested(cancel)) {
+        int result = method->WritePasses(hWnd, file, name.c_str(), cancel, &size, &filesDone, &bytesDone,
+                                         &PostFreeSpaceProgress, -1);
+        if (result == kPassesFailed) {
             // Only a file whose passes were all written counts as wiped.
-            if (!RanIntoEndOfDrive(GetLastError(), volume) ||
-                !CutBackAndRewrite(hWnd, file, name, cancel, method, &size, &filesDone, &bytesDone)) {
+            if (RanIntoEndOfDrive(GetLastError(), volume)) {
+                result = CutBackAndRewrite(hWnd, file, name, cancel, method, &size, &filesDone, &bytesDone);
+                endOfDrive = true;
+            }
+            if (result == kPassesFailed) {
                 ZeroTimesAndClose(file);
                 return 0;
             }
-            endOfDrive = true;
+        }
+        if (IsStoredCompact(file)) {
+            ZeroTimesAndClose(file);
+            return 0;
         }
 
         filesDone += 1;
         bytesDone += size * passCount;
         ZeroTimesAndClose(file);
 
-        if (endOfDrive || !ReadFreeBytes(volume, &freeBytes) || freeBytes == 0) {
+        if (endOfDrive) {
             return 1;
+        }
+        const uint64_t before = freeBytes;
+        if (!ReadFreeBytes(volume, &freeBytes)) {
+            return 0;
+        }
+        if (freeBytes == 0) {
+            return 1;
+        }
+        // A fill whose free bytes do not fall would run for ever.
+        stalled = freeBytes >= before ? stalled + 1 : 0;
+        if (stalled >= kStalledFiles) {
+            return 0;
         }
     }
 }
@@ -252,41 +265,57 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
         return 1;
     }
 
+    // The phase ends well only when the drive has no room left for another small file: its creation, its
+    // extension down to nothing, or its first write fails for lack of space. Any other end is a failure.
     // The size shrinks one byte per file that cannot be extended and stays at the size that fits.
     int64_t size = static_cast<int64_t>(recordSize);
-    for (;;) {
-        if (size <= 0) {
-            break;
+    bool done = false;
+    while (size > 0) {
+        // Named here, not by GetTempFileNameW, whose one-prefix names slow to a crawl and run out at 65,535.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        DWORD error = ERROR_FILE_EXISTS;
+        for (int attempt = 0; attempt < kNameAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
+            const std::wstring name = InFolder(folder, kResidentFilePrefix + MakeRandomName(kFillFileNameLength) +
+                                                           L".tmp");
+            file = CreateFileW(name.c_str(), FILE_WRITE_DATA, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
+                               nullptr);
+            error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         }
-        wchar_t name[MAX_PATH];
-        if (!GetTempFileNameW(folder.c_str(), kResidentFilePrefix, 0, name)) {
-            break;
-        }
-        HANDLE file = CreateFileW(name, FILE_WRITE_DATA, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_WRITE_THROUGH,
-                                  nullptr);
         if (file == INVALID_HANDLE_VALUE) {
+            done = IsLackOfSpace(error);
             break;
         }
         if (!ExtendTo(file, static_cast<uint64_t>(size))) {
+            error = GetLastError();
+            ZeroTimesAndClose(file);
+            if (!IsLackOfSpace(error)) {
+                break;
+            }
             // The empty file stays in the folder; the next one is one byte smaller.
             size -= 1;
-            ZeroTimesAndClose(file);
+            done = size == 0;
             if (StopRequested(cancel)) {
                 return 1;
             }
             continue;
         }
-        const Overwrite result = WriteSmallFile(file, cancel, method);
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        const int result = method->WritePasses(nullptr, file, nullptr, cancel, nullptr, nullptr, nullptr, nullptr, -1);
+        error = GetLastError();
+        const bool compact = result == kPassesWritten && IsStoredCompact(file);
         ZeroTimesAndClose(file);
-        if (StopRequested(cancel)) {
+        if (result == kPassesStopped || StopRequested(cancel)) {
             return 1;
         }
-        // A write that fails means the records are used up (or the drive is failing): the phase ends.
-        // Going on would make empty files without end where names never run out (Wine).
-        if (result == Overwrite::Failed) {
+        if (result == kPassesFailed) {
+            // Where extending never fails (Wine extends sparsely) the first write into a full drive is the end.
+            done = IsLackOfSpace(error);
+            break;
+        }
+        if (compact) {
             break;
         }
     }
     PostResidentPhase(hWnd, 0);
-    return 1;
+    return done ? 1 : 0;
 }

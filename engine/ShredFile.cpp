@@ -84,11 +84,12 @@ int Cancelled(int32_t* kind)
 }
 
 
-enum class ReparseKind { Link, OwnData, Unknown };
+enum class ReparseKind { NotReparse, Link, OwnData, Unknown };
 
 // What a reparse point is, by the tag that a search of its path reports. One that the search shows without
-// a tag counts as a link: nothing is ever written through it. Unknown (the search failed; the thread's last
-// error says why) is neither written through nor removed unwritten.
+// a tag counts as a link: nothing is ever written through it. One that the search shows without the
+// reparse attribute is no reparse point (any more): a plain file. Unknown (the search failed; the thread's
+// last error says why) is neither written through nor removed unwritten.
 ReparseKind KindOfReparsePoint(const wchar_t* path)
 {
     // A file name holds no wildcard, which would make the search report another entry; the "?" of the
@@ -103,9 +104,48 @@ ReparseKind KindOfReparsePoint(const wchar_t* path)
     if (search == INVALID_HANDLE_VALUE)
         return ReparseKind::Unknown;
     FindClose(search);
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLinkReparseTag(entry.dwReserved0))
-        return ReparseKind::Link;
-    return ReparseKind::OwnData;
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return ReparseKind::NotReparse;
+    return IsLinkReparseTag(entry.dwReserved0) ? ReparseKind::Link : ReparseKind::OwnData;
+}
+
+// Whether a failed stream search means that the item has no named streams: the end of the list, or a file
+// system (or Wine) that keeps no streams and does not answer the search.
+bool MeansNoStreams(DWORD error)
+{
+    switch (error) {
+    case ERROR_HANDLE_EOF:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The names of the item's named data streams (":name:$DATA"), without the unnamed one ("::$DATA").
+// false (the thread's last error says why) when they cannot be listed.
+bool ListNamedStreams(const wchar_t* path, std::vector<std::wstring>& streams)
+{
+    streams.clear();
+    WIN32_FIND_STREAM_DATA found;
+    HANDLE search = FindFirstStreamW(path, FindStreamInfoStandard, &found, 0);
+    if (search == INVALID_HANDLE_VALUE)
+        return MeansNoStreams(GetLastError());
+    for (;;) {
+        if (std::wcscmp(found.cStreamName, L"::$DATA") != 0)
+            streams.push_back(found.cStreamName);
+        if (!FindNextStreamW(search, &found)) {
+            const DWORD error = GetLastError();
+            FindClose(search);
+            if (error == ERROR_HANDLE_EOF)
+                return true;
+            SetLastError(error);
+            return false;
+        }
+    }
 }
 
 // Clears the read-only attribute of the link itself (not of what it points at).
@@ -178,6 +218,16 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
         // A FILETIME of 0 means "leave unchanged" to SetFileTime; 1 is the first instant after 1601-01-01.
         const FILETIME earliest = {1, 0};
         SetFileTime(item.Get(), &earliest, &earliest, &earliest);
+        // Windows refuses to remove a read-only folder: the attribute goes first, as a file's does.
+        if (isFolder) {
+            FILE_BASIC_INFO info = {};
+            if (GetFileInformationByHandleEx(item.Get(), FileBasicInfo, &info, sizeof info) &&
+                (info.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+                FILE_BASIC_INFO writable = {};  // times of 0 stay as they are
+                writable.FileAttributes = info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+                SetFileInformationByHandle(item.Get(), FileBasicInfo, &writable, sizeof writable);
+            }
+        }
     }
 
     // Targets go beside the item. After a drive ("C:") or no folder at all (a name relative to the current
@@ -207,6 +257,31 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
     return 0;
 }
 
+int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code,
+                      const CancelFlag* cancel)
+{
+    std::vector<std::wstring> streams;
+    if (!ListNamedStreams(path, streams))
+        return Fail(kind, code, LastErrorOr(ERROR_INVALID_FUNCTION));
+    for (const std::wstring& stream : streams) {
+        const std::wstring name = path + stream;
+        FileHandle file(CreateFileW(name.c_str(), FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_WRITE_THROUGH, nullptr));
+        if (!file.IsValid())
+            return Fail(kind, code, GetLastError());
+        switch (method->WritePasses(nullptr, file.Get(), name.c_str(), cancel, nullptr, nullptr, nullptr, nullptr,
+                                    -1)) {
+        case kPassesWritten:
+            break;
+        case kPassesStopped:
+            return Cancelled(kind);
+        default:
+            return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
+        }
+    }
+    return 1;
+}
+
 int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
               const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes)
 {
@@ -228,21 +303,33 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
     if (!FitsPathBuffer(path))
         return Fail(kind, code, ERROR_FILENAME_EXCED_RANGE);
 
-    // A symbolic link or junction: writing through it would overwrite what it points at, outside the
-    // user's selection. Only the link itself goes.
-    const ReparseKind reparse =
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? KindOfReparsePoint(path) : ReparseKind::OwnData;
-    if (reparse == ReparseKind::Unknown)
-        return Fail(kind, code, LastErrorOr(ERROR_INVALID_NAME));
-    if (reparse == ReparseKind::Link) {
-        *size = 0;
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            MakeLinkWritable(path, attributes);
-        const int removed = RenameAndDelete(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
-        if (!removed)
-            return Fail(kind, code, GetLastError());
-        *code = GetLastError();
-        return removed;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        switch (KindOfReparsePoint(path)) {
+        case ReparseKind::Unknown:
+            return Fail(kind, code, LastErrorOr(ERROR_INVALID_NAME));
+        case ReparseKind::OwnData:
+            // Its data lies where a filter keeps it (WOF-compressed, deduplicated, a cloud file): writes
+            // through the path would not reach the clusters that hold it. Left untouched, as compressed files.
+            *kind = DeleteErrorCompressed;
+            *code = ERROR_NOT_SUPPORTED;
+            return 0;
+        case ReparseKind::Link: {
+            // A symbolic link or junction: writing through it would overwrite what it points at, outside
+            // the user's selection. Only the link itself goes.
+            *size = 0;
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                MakeLinkWritable(path, attributes);
+            const int removed = RenameAndDelete(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
+            if (!removed)
+                return Fail(kind, code, GetLastError());
+            *code = GetLastError();
+            return removed;
+        }
+        case ReparseKind::NotReparse:
+            // It changed since the caller looked: a plain file now, overwritten as one.
+            attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT);
+            break;
+        }
     }
 
     if (attributes & FILE_ATTRIBUTE_READONLY) {
@@ -271,11 +358,15 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         uint64_t recordSize = 0;
         if (!volume->m_isFat && GetFileRecordSize(volume.get(), &recordSize) &&
             static_cast<int64_t>(*size) < static_cast<int64_t>(recordSize)) {
-            if (!method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, nullptr,
-                                     static_cast<int64_t>(recordSize)))
-                return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-            if (StopRequested(cancel))
+            switch (method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, nullptr,
+                                        static_cast<int64_t>(recordSize))) {
+            case kPassesWritten:
+                break;
+            case kPassesStopped:
                 return Cancelled(kind);
+            default:
+                return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
+            }
         }
     }
 
@@ -299,11 +390,20 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
         SetEndOfFile(file.Get());
         SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
-        if (!method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, PostDeleteProgress, -1))
-            return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-        if (StopRequested(cancel))
+        switch (method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, PostDeleteProgress,
+                                    -1)) {
+        case kPassesWritten:
+            break;
+        case kPassesStopped:
             return Cancelled(kind);
+        default:
+            return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
+        }
     }
+
+    // Named streams (a downloaded file's Zone.Identifier, for one) hold data of the file as well.
+    if (!ShredNamedStreams(path, method, kind, code, cancel))
+        return 0;
 
     const int removed = RenameAndDelete(path, 0);
     if (!removed)

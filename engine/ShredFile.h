@@ -24,9 +24,18 @@ enum DeleteErrorKind : int32_t {
 // 1: shredded (the file is gone; *kind is left as the caller set it).
 // 0 with *kind 1..5 and *code: failed; the file keeps its name (its read-only attribute may be gone).
 // 0 with *kind 0: stopped because *cancel was set during an overwrite; the file is kept, nothing to record.
-// A symbolic link or junction is not overwritten: only the link itself is renamed and removed.
+// A symbolic link or junction is not overwritten: only the link itself is renamed and removed. A reparse
+// point that keeps its data elsewhere (WOF-compressed, deduplicated, cloud file) fails with kind 3,
+// untouched. Every pass reaches the disk (flushed) before the next, and the file's named streams are
+// overwritten too, before it is renamed and deleted.
 int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
               const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes);
+
+// Overwrites every named data stream of the file or folder at path with every pass of method, each pass
+// flushed. 1: done (also when the item has none, or the file system keeps no streams). 0 with *kind 1 and
+// *code: a stream could not be listed, opened or written. 0 with *kind 0: stopped by *cancel.
+int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code,
+                      const CancelFlag* cancel);
 
 // Sets the item's three times to the earliest instant, renames it seven times to random names in its own
 // folder and deletes it (isFolder: removes the folder, which must be empty). A link is handled as the

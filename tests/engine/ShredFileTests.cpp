@@ -66,6 +66,19 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD writ
     return ok;
 }
 
+// Flushes: Wine ignores FILE_FLAG_WRITE_THROUGH and its flushes cannot fail on demand.
+ImportPatch<decltype(::FlushFileBuffers)>* g_flushFileBuffers;
+int g_flushes;            // of the last Shred call
+int g_failFlushNumber;    // the flush (from 1) that fails with ERROR_IO_DEVICE; 0: none
+BOOL WINAPI FakeFlushFileBuffers(HANDLE file)
+{
+    if (OnTestThread() && g_recording && ++g_flushes == g_failFlushNumber) {
+        SetLastError(ERROR_IO_DEVICE);
+        return FALSE;
+    }
+    return g_flushFileBuffers->Original()(file);
+}
+
 struct Move {
     std::wstring m_from;
     std::wstring m_to;
@@ -256,6 +269,8 @@ protected:
         g_recording = false;
         g_failWriteNumber = 0;
         g_writeError = ERROR_DISK_FULL;
+        g_flushes = 0;
+        g_failFlushNumber = 0;
         g_afterWrite = nullptr;
         g_moves.clear();
         g_failMoveNumber = 0;
@@ -274,17 +289,21 @@ protected:
                                                                                          &FakeGetVolumeInformationW);
         m_space = std::make_unique<ImportPatch<decltype(::GetDiskFreeSpaceW)>>("GetDiskFreeSpaceW",
                                                                                &FakeGetDiskFreeSpaceW);
+        m_flush = std::make_unique<ImportPatch<decltype(::FlushFileBuffers)>>("FlushFileBuffers",
+                                                                              &FakeFlushFileBuffers);
+        g_flushFileBuffers = m_flush.get();
         g_writeFile = m_write.get();
         g_moveFile = m_move.get();
         g_deviceIoControl = m_control.get();
         g_volumeInformation = m_information.get();
         g_diskFreeSpace = m_space.get();
         ASSERT_TRUE(m_sleep->IsActive() && m_write->IsActive() && m_move->IsActive() && m_control->IsActive() &&
-                    m_information->IsActive() && m_space->IsActive());
+                    m_information->IsActive() && m_space->IsActive() && m_flush->IsActive());
     }
 
     void TearDown() override
     {
+        m_flush.reset();
         m_space.reset();
         m_information.reset();
         m_control.reset();
@@ -310,6 +329,7 @@ protected:
             attributes = GetFileAttributesW(path.c_str());
         Outcome outcome{-1, presetKind, 0xDEAD, 0xDEAD};
         g_writes.clear();
+        g_flushes = 0;
         g_recording = true;
         outcome.m_result = ShredFile(m_sink.Handle(), path.c_str(), method, &outcome.m_kind, &outcome.m_code,
                                      &outcome.m_size, &m_cancel, &m_itemsDone, &m_bytesDone, attributes);
@@ -331,6 +351,7 @@ protected:
     std::unique_ptr<ImportPatch<decltype(::DeviceIoControl)>> m_control;
     std::unique_ptr<ImportPatch<decltype(::GetVolumeInformationW)>> m_information;
     std::unique_ptr<ImportPatch<decltype(::GetDiskFreeSpaceW)>> m_space;
+    std::unique_ptr<ImportPatch<decltype(::FlushFileBuffers)>> m_flush;
 };
 
 }  // namespace
@@ -363,6 +384,7 @@ TEST_F(Shredding, AFileIsOverwrittenOverItsWholeClustersRenamedSevenTimesAndDele
         EXPECT_LT((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime, year1970);
 
     // Each pass writes the whole last cluster in one chunk (5000 bytes: 8192 with 4096-byte clusters).
+    EXPECT_EQ(g_flushes, 3) << "every pass flushed before the next and before the renames";
     ASSERT_EQ(g_writes.size(), 3u);
     for (size_t p = 0; p < 3; ++p) {
         EXPECT_EQ(g_writes[p].m_bytes, RoundUp(5000, m_cluster)) << p;
@@ -555,7 +577,7 @@ TEST_F(Shredding, FilesOnOtherFileSystemsAreShreddedWithoutThePrePass)
 
 // ---- a failed or stopped overwrite keeps the file ----
 
-TEST_F(Shredding, AFailedWriteKeepsTheFileUnderItsName)
+TEST_F(Shredding, AFailedWriteOrFlushKeepsTheFileUnderItsName)
 {
     auto method = ThreePasses();
     const struct {
@@ -563,23 +585,30 @@ TEST_F(Shredding, AFailedWriteKeepsTheFileUnderItsName)
         DWORD m_recordSize;
         uint64_t m_size;
         int m_failingWrite;
+        int m_failingFlush;
+        DWORD m_code;
+        size_t m_writes;
     } cases[] = {
-        {"pre-pass", 1024, 10, 1},
-        {"main overwrite, second pass", 0, 5000, 2},
+        {"pre-pass write", 1024, 10, 1, 0, ERROR_DISK_FULL, 1},
+        {"main overwrite, second pass's write", 0, 5000, 2, 0, ERROR_DISK_FULL, 2},
+        // A pass that is written but not flushed may never reach the disk: as good as a failed write.
+        {"pre-pass flush", 1024, 10, 0, 1, ERROR_IO_DEVICE, 1},
+        {"main overwrite, last pass's flush", 0, 5000, 0, 3, ERROR_IO_DEVICE, 3},
     };
     for (const auto& c : cases) {
         g_recordSize = c.m_recordSize;
         g_failWriteNumber = c.m_failingWrite;
+        g_failFlushNumber = c.m_failingFlush;
         g_writes.clear();
         const std::wstring path = m_temp.WriteFile(L"precious.txt", c.m_size, kOriginal);
         ASSERT_FALSE(path.empty());
         const Outcome outcome = Shred(path, method.get());
         EXPECT_EQ(outcome.m_result, 0) << c.m_what;
         EXPECT_EQ(outcome.m_kind, DeleteErrorFailed) << c.m_what;
-        EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_DISK_FULL)) << c.m_what;
+        EXPECT_EQ(outcome.m_code, c.m_code) << c.m_what;
         EXPECT_TRUE(TempDir::FileExists(path)) << c.m_what;
         EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{L"precious.txt"}) << c.m_what;
-        EXPECT_EQ(g_writes.size(), static_cast<size_t>(c.m_failingWrite)) << c.m_what;
+        EXPECT_EQ(g_writes.size(), c.m_writes) << c.m_what;
     }
     EXPECT_TRUE(g_moves.empty());
 }
@@ -633,7 +662,8 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
     g_findFirstFile = &find;
     ASSERT_TRUE(create.IsActive() && find.IsActive());
     g_links = {{fileLink, target}, {readOnlyLink, target}, {folderLink, outside}};
-    g_reparseTags = {{readOnlyLink, IO_REPARSE_TAG_SYMLINK}, {folderLink, IO_REPARSE_TAG_MOUNT_POINT}};
+    // Wine's own links show the attribute without a tag (0).
+    g_reparseTags = {{fileLink, 0}, {readOnlyLink, IO_REPARSE_TAG_SYMLINK}, {folderLink, IO_REPARSE_TAG_MOUNT_POINT}};
     struct ForgetLinks {
         ~ForgetLinks()
         {
@@ -689,15 +719,18 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
     EXPECT_EQ(LastWriteTime(target), targetTime);
     EXPECT_EQ(FolderEntries(outside), std::vector<std::wstring>{L"target.txt"});
 
-    // A reparse point that is no link (a deduplicated file) holds its own data: it is shredded as a file.
+    // A reparse point that is no link (a deduplicated file) keeps its data where writes through its path
+    // do not reach: it fails as a compressed file does, untouched.
     const std::wstring deduplicated = m_temp.WriteFile(L"selection\\dedup.dat", 3000, kOriginal);
     ASSERT_FALSE(deduplicated.empty());
     g_reparseTags = {{deduplicated, IO_REPARSE_TAG_DEDUP}};
+    g_moves.clear();
     const Outcome outcome = Shred(deduplicated, method.get(), FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(outcome.m_result, 1) << outcome.m_code;
-    EXPECT_EQ(outcome.m_size, 3000u);
-    EXPECT_EQ(g_writes.size(), 3u);
-    EXPECT_FALSE(TempDir::FileExists(deduplicated));
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorCompressed);
+    EXPECT_TRUE(g_writes.empty());
+    EXPECT_TRUE(g_moves.empty());
+    EXPECT_EQ(TempDir::ReadFile(deduplicated), std::vector<uint8_t>(3000, kOriginal));
 }
 
 // Wine has no reparse points of its own; the tags a search reports are faked.
@@ -716,22 +749,44 @@ TEST_F(Shredding, AReparsePointIsTakenForALinkOnlyWhenItsTagSaysSo)
     auto method = ThreePasses();
     const DWORD reparseFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE;
 
-    // A deduplicated file named in the long form: the "?" of its prefix is no wildcard, and the file holds
-    // its own data, so it is never removed without its overwrite. (Wine's volume query refuses long-form
-    // folders, so here the file fails untouched; where the volume is found it is shredded.)
-    const std::wstring deduplicated = m_temp.WriteFile(L"dedup.dat", 3000, kOriginal);
-    ASSERT_FALSE(deduplicated.empty());
-    const std::wstring longForm = L"\\\\?\\" + deduplicated;
-    g_reparseTags = {{longForm, IO_REPARSE_TAG_DEDUP}};
-    Outcome outcome = Shred(longForm, method.get(), reparseFile);
-    if (outcome.m_result == 1) {
-        EXPECT_EQ(g_writes.size(), 3u);
-        EXPECT_FALSE(TempDir::FileExists(deduplicated));
-    } else {
-        EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
-        EXPECT_EQ(TempDir::ReadFile(deduplicated), std::vector<uint8_t>(3000, kOriginal));
-        EXPECT_TRUE(g_moves.empty());
+    // Reparse points that keep their data elsewhere (also named in the long form, whose "?" is no
+    // wildcard) fail like compressed files and stay as they are.
+    const struct {
+        const wchar_t* m_name;
+        DWORD m_tag;
+        bool m_longForm;
+    } ownData[] = {
+        {L"dedup.dat", IO_REPARSE_TAG_DEDUP, true},
+        {L"wof.dat", IO_REPARSE_TAG_WOF, false},
+        {L"cloud.dat", IO_REPARSE_TAG_CLOUD_6, false},
+    };
+    for (const auto& c : ownData) {
+        const std::wstring file = m_temp.WriteFile(c.m_name, 3000, kOriginal);
+        ASSERT_FALSE(file.empty());
+        const std::wstring path = c.m_longForm ? L"\\\\?\\" + file : file;
+        g_reparseTags = {{path, c.m_tag}};
+        g_moves.clear();
+        const Outcome outcome = Shred(path, method.get(), reparseFile);
+        EXPECT_EQ(outcome.m_result, 0) << c.m_name;
+        EXPECT_EQ(outcome.m_kind, DeleteErrorCompressed) << c.m_name;
+        EXPECT_TRUE(g_writes.empty()) << c.m_name;
+        EXPECT_TRUE(g_moves.empty()) << c.m_name;
+        EXPECT_EQ(TempDir::ReadFile(file), std::vector<uint8_t>(3000, kOriginal)) << c.m_name;
     }
+    Outcome outcome{};
+
+    // The caller saw a reparse point, the search no longer does: the item changed under the job and is a
+    // plain file now, overwritten as one, never removed unwritten.
+    g_reparseTags.clear();
+    g_moves.clear();
+    const std::wstring changed = m_temp.WriteFile(L"changed.dat", 3000, kOriginal);
+    ASSERT_FALSE(changed.empty());
+    outcome = Shred(changed, method.get(), reparseFile);
+    EXPECT_EQ(outcome.m_result, 1) << outcome.m_code;
+    EXPECT_EQ(outcome.m_size, 3000u);
+    EXPECT_EQ(g_writes.size(), 3u);
+    EXPECT_EQ(g_moves.size(), 7u);
+    EXPECT_FALSE(TempDir::FileExists(changed));
 
     // A reparse point whose tag cannot be read may be a link or a file of its own: it is neither written
     // through nor removed unwritten, and the failure is reported.

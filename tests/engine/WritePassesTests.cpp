@@ -272,7 +272,7 @@ TEST_F(WritePassesTest, CancelBeforeTheCallWritesNothing)
         leaked = allocations::Live() - live;
     });
 
-    EXPECT_EQ(1, result);
+    EXPECT_EQ(kPassesStopped, result);
     EXPECT_EQ(0, leaked) << "the buffer is released on the way out";
     EXPECT_EQ(ShuffleModel(before, seed), m_list.m_passes) << "shuffled once, at the start of the call";
     for (RecordingPass* pass : passes) {
@@ -317,7 +317,7 @@ TEST_F(WritePassesTest, CancelStopsAtTheNextChunk)
         g_reportsBeforeCancel = c.m_reportsBeforeCancel;
         m_sizeForProgress = c.m_size;
 
-        EXPECT_EQ(1, Write());
+        EXPECT_EQ(kPassesStopped, Write()) << "a result of its own, not that of a complete overwrite";
 
         EXPECT_EQ(static_cast<size_t>(c.m_reportsBeforeCancel), Reports().size());
         EXPECT_TRUE(passes[2]->m_sizes.empty());
@@ -522,6 +522,161 @@ TEST_F(WritePassesTest, RandomPassOverwritesEveryBlock)
         EXPECT_NE(0, memcmp(contents.data() + at, zeros.data(), 96)) << at;
     }
     ASSERT_EQ(1u, Reports().size());
+}
+
+// ---- durable and complete ----
+
+// What reached the file at each flush. Wine ignores FILE_FLAG_WRITE_THROUGH and its flushes leave no
+// trace a test can read, so the flush is watched (and failed) through the import seam.
+ImportPatch<decltype(::FlushFileBuffers)>* g_flush = nullptr;
+std::vector<std::vector<uint8_t>> g_atFlush;
+int g_failFlushNumber = 0;  // the flush (from 1) that fails with ERROR_IO_DEVICE; 0: none
+
+BOOL WINAPI WatchedFlushFileBuffers(HANDLE file)
+{
+    if (!g_watchedPath.empty())
+        g_atFlush.push_back(TempDir::ReadFile(g_watchedPath));
+    if (static_cast<int>(g_atFlush.size()) == g_failFlushNumber) {
+        SetLastError(ERROR_IO_DEVICE);
+        return FALSE;
+    }
+    return g_flush->Original()(file);
+}
+
+// Each pass is flushed after its last chunk, before the next pass starts; a failed flush is a failed
+// write: result 0 with the flush's error, and no later pass is written.
+TEST_F(WritePassesTest, EveryPassIsFlushedBeforeTheNextAndAFailedFlushFailsTheOverwrite)
+{
+    ImportPatch<decltype(::FlushFileBuffers)> patch("FlushFileBuffers", &WatchedFlushFileBuffers);
+    g_flush = &patch;
+    ASSERT_TRUE(patch.IsActive());
+    for (int failAt : {0, 2}) {
+        SCOPED_TRACE("failing flush " + std::to_string(failAt));
+        if (m_file != INVALID_HANDLE_VALUE)
+            CloseFile();
+        for (CErasureMethodPass* pass : m_list.m_passes)
+            delete pass;
+        m_list.m_passes.clear();
+        m_sink.Clear();
+        const int64_t size = 6 * MiB + 10;  // two chunks per pass
+        MakeFile(Bytes(static_cast<size_t>(size), 0xEE));
+        std::vector<RecordingPass*> passes = MakeList({0x11, 0x22, 0x33});
+        m_sizeForProgress = static_cast<uint64_t>(size);
+        g_watchedPath = m_path;
+        g_atFlush.clear();
+        g_failFlushNumber = failAt;
+
+        SetLastError(0);
+        const int result = Write(-1, nullptr);
+        const DWORD error = GetLastError();
+        g_watchedPath.clear();
+
+        if (failAt == 0) {
+            EXPECT_EQ(kPassesWritten, result);
+            ASSERT_EQ(3u, g_atFlush.size());
+            for (size_t p = 0; p < 3; ++p)
+                EXPECT_TRUE(g_atFlush[p] == Bytes(static_cast<size_t>(size), passes[p]->m_value)) << "pass " << p;
+        } else {
+            EXPECT_EQ(kPassesFailed, result);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_IO_DEVICE), error);
+            EXPECT_EQ(2u, g_atFlush.size());
+            EXPECT_TRUE(passes[2]->m_sizes.empty()) << "no pass after the failed flush";
+        }
+    }
+}
+
+// Counts its fills; writes what CWriteConstant writes.
+class CountingConstant : public CWriteConstant {
+public:
+    using CWriteConstant::CWriteConstant;
+    void Fill(uint8_t* buffer, int64_t size) override
+    {
+        ++m_fills;
+        CWriteConstant::Fill(buffer, size);
+    }
+    int m_fills = 0;
+};
+
+// A pattern pass gives the same bytes for every chunk: its buffer is filled once per pass, and the
+// pattern still runs on unbroken across the chunks. A random pass draws fresh data for every chunk.
+TEST_F(WritePassesTest, APatternPassFillsItsBufferOncePerPassARandomPassEveryChunk)
+{
+    const int64_t size = 13 * MiB;
+    MakeFile(Bytes(static_cast<size_t>(size), 0xEE));
+    auto* single = new CountingConstant(std::vector<uint8_t>{0x55});
+    auto* triple = new CountingConstant(std::vector<uint8_t>{0x92, 0x49, 0x24});
+    m_list.m_passes = {single, triple};
+    m_sizeForProgress = static_cast<uint64_t>(size);
+    EXPECT_EQ(kPassesWritten, Write(-1, nullptr));
+    EXPECT_EQ(1, single->m_fills);
+    EXPECT_EQ(1, triple->m_fills);
+    CloseFile();
+    const std::vector<uint8_t> contents = TempDir::ReadFile(m_path);
+    ASSERT_EQ(static_cast<size_t>(size), contents.size());
+    const uint8_t pattern[] = {0x92, 0x49, 0x24};
+    size_t wrong = 0;
+    for (size_t i = 0; i < contents.size(); ++i)
+        wrong += contents[i] != pattern[i % 3];
+    EXPECT_EQ(0u, wrong);
+
+    // A random pass is no pattern: it draws fresh data for every chunk (as the recording passes of
+    // LargeFileIsWrittenInSixMiBChunks, filled once per chunk).
+    EXPECT_FALSE(CWriteRandom().IsConstant());
+}
+
+// Another program appends to the file while the passes run (the callers share writes): a real second
+// handle, opened from within the writes.
+ImportPatch<decltype(::WriteFile)>* g_appendingWriteFile = nullptr;
+HANDLE g_appendTo = nullptr;
+int g_appendAfterWrite = 0;  // append after this write of g_appendTo (from 1); every write when negative
+int g_appendWrites = 0;
+
+BOOL WINAPI AppendingWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    const BOOL ok = g_appendingWriteFile->Original()(file, data, size, written, overlapped);
+    if (file == g_appendTo && (g_appendAfterWrite < 0 || ++g_appendWrites == g_appendAfterWrite)) {
+        HANDLE other = CreateFileW(g_watchedPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        if (other != INVALID_HANDLE_VALUE) {
+            const std::vector<uint8_t> appended(5000, 0xAB);
+            DWORD done = 0;
+            g_appendingWriteFile->Original()(other, appended.data(), 5000, &done, nullptr);
+            CloseHandle(other);
+        }
+    }
+    return ok;
+}
+
+TEST_F(WritePassesTest, DataAppendedWhileThePassesRunGetsEveryPassOrTheOverwriteFails)
+{
+    ImportPatch<decltype(::WriteFile)> patch("WriteFile", &AppendingWriteFile);
+    g_appendingWriteFile = &patch;
+    ASSERT_TRUE(patch.IsActive());
+
+    // Appended once, during the first pass: the new part is written with every pass as well.
+    MakeFile(Bytes(10, 0xEE));
+    std::vector<RecordingPass*> passes = MakeList({0x11, 0x22, 0x33});
+    m_sizeForProgress = 10;
+    g_watchedPath = m_path;
+    g_appendTo = m_file;
+    g_appendAfterWrite = 1;
+    g_appendWrites = 0;
+    EXPECT_EQ(kPassesWritten, Write(-1, nullptr));
+    g_appendTo = nullptr;
+    CloseFile();
+    EXPECT_TRUE(Bytes(5010, 0x33) == TempDir::ReadFile(m_path));
+    for (RecordingPass* pass : passes)
+        EXPECT_EQ(2u, pass->m_sizes.size()) << "the file's stretch, then the appended one";
+
+    // Appended after every write: the file never holds still and the overwrite fails.
+    MakeFile(Bytes(10, 0xEE));
+    g_appendTo = m_file;
+    g_appendAfterWrite = -1;
+    SetLastError(0);
+    EXPECT_EQ(kPassesFailed, Write(-1, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    g_appendTo = nullptr;
+    g_watchedPath.clear();
 }
 
 }  // namespace

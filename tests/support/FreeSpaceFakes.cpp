@@ -70,8 +70,8 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURIT
                               DWORD disposition, DWORD flags, HANDLE templateFile)
 {
     FreeSpaceFakes::State& s = *g_state;
-    // The fills create their files with CREATE_ALWAYS; the tests' own reads open existing ones.
-    const bool fillFile = disposition == CREATE_ALWAYS && s.InFolder(name);
+    // The fills create their files (CREATE_ALWAYS, CREATE_NEW); the tests' own reads open existing ones.
+    const bool fillFile = (disposition == CREATE_ALWAYS || disposition == CREATE_NEW) && s.InFolder(name);
     if (fillFile) {
         std::lock_guard<std::mutex> lock(s.m_lock);
         if (s.m_createLimit >= 0 && s.m_creates >= s.m_createLimit) {
