@@ -46,7 +46,8 @@ void CCalculateMetricsThread::Run()
     uint64_t bytes = 0;
 
     if (m_singlePath) {
-        if (!IsFolderLinkPath(m_path))
+        // Only folders of their own, named fully, are walked (the shredding job refuses the rest).
+        if (IsFullyQualifiedPath(m_path) && KindOfFolder(m_path) == FolderKind::Folder)
             CountFolder(&m_stop, m_path, &bytes, &files);
     } else {
         if (m_files) {
@@ -54,7 +55,7 @@ void CCalculateMetricsThread::Run()
                 if (StopRequested(&m_stop))
                     return;
                 CString path(listed);
-                if (IsPathTooLong(path))
+                if (IsPathTooLong(path) || !IsFullyQualifiedPath(path))
                     continue;
                 WIN32_FIND_DATAW entry;
                 HANDLE search = FindFirstFileW(path, &entry);
@@ -69,7 +70,7 @@ void CCalculateMetricsThread::Run()
         if (m_folders) {
             for (const std::wstring& listed : *m_folders) {
                 CString folder(listed);
-                if (IsFolderLinkPath(folder))
+                if (!IsFullyQualifiedPath(folder) || KindOfFolder(folder) != FolderKind::Folder)
                     continue;
                 CountFolder(&m_stop, folder, &bytes, &files);
             }

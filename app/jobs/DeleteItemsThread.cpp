@@ -93,6 +93,9 @@ int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
 
     if (IsPathTooLong(path))
         return Fail(path, 1, DeleteErrorFailed, ERROR_FILENAME_EXCED_RANGE);
+    // "X:", "X:name", "\\name" and "name" depend on the current drive and folder: refused untouched.
+    if (!IsFullyQualifiedPath(path))
+        return Fail(path, 1, DeleteErrorFailed, ERROR_BAD_PATHNAME);
 
     const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -119,10 +122,20 @@ int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
 int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method)
 {
     const CString path(folder);
+    if (!IsFullyQualifiedPath(path))
+        return Fail(path, 0, DeleteErrorFailed, ERROR_BAD_PATHNAME);
 
-    // Only the link goes; what it points at lies outside the user's selection.
-    if (IsFolderLinkPath(path))
-        return RemoveFolder(path);
+    // Only the link goes; what it points at lies outside the user's selection. What cannot be told apart
+    // is left as it is.
+    CString normalised;
+    switch (KindOfFolder(path, &normalised)) {
+    case FolderKind::Link:
+        return RemoveFolder(normalised, false);
+    case FolderKind::Unknown:
+        return Fail(path, 0, DeleteErrorFailed, GetLastError());
+    case FolderKind::Folder:
+        break;
+    }
 
     const CString pattern = SearchPattern(path);
     if (IsPathTooLong(pattern))
@@ -149,7 +162,7 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
                 if (!IsDotEntry(entry.cFileName)) {
                     const CString child = JoinPath(path, entry.cFileName);
                     // A link found in the walk goes as the entry shows it: only the link itself.
-                    result = IsFolderLink(entry) ? RemoveFolder(child) : ShredFolder(child, method);
+                    result = IsFolderLink(entry) ? RemoveFolder(child, false) : ShredFolder(child, method);
                 }
             } else {
                 result = ShredOneFile(JoinPath(path, entry.cFileName), method);
@@ -171,13 +184,25 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
     }
 
     // A drive root such as C:\ is walked and kept.
-    if (path.GetLength() == 3)
+    if (IsDriveRoot(path))
         return 1;
-    return RemoveFolder(path);
+    return RemoveFolder(path, true, method);
 }
 
-int DeleteItemsThread::RemoveFolder(const CString& folder)
+int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CErasureMethod* method)
 {
+    // A folder's named streams are its data too; a link's would be those of what it points at.
+    if (ownFolder) {
+        int32_t kind = DeleteErrorNone;
+        DWORD code = 0;
+        if (!ShredNamedStreams(folder, method, &kind, &code, &m_stop)) {
+            if (kind == DeleteErrorNone) {
+                m_cancelled = true;
+                return 0;
+            }
+            return Fail(folder, 0, kind, code);
+        }
+    }
     if (RenameAndDelete(folder, 1))
         return 1;
     return Fail(folder, 0, DeleteErrorFailed, GetLastError());

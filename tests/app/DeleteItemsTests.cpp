@@ -670,4 +670,58 @@ TEST_F(ShreddingTest, LinksToFoldersAreRemovedWithoutTouchingWhatTheyPointAt)
     EXPECT_EQ(1u, outcome.m_itemsDone) << "only the real file was shredded";
 }
 
+// A listed link named with a trailing separator or in the long form is still the link: removed, never
+// walked. A path that is not fully qualified is refused before anything is touched.
+TEST_F(ShreddingTest, ListedLinksInEveryFormAreRemovedAndRelativePathsRefused)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its links as Unix symbolic links in the Wine prefix";
+    const std::wstring target = Folder(L"target");
+    const std::wstring targetFile = File(L"target\\t1.bin");
+    const std::wstring link = m_dir.Join(L"listed-link");
+    const std::wstring forms[] = {link + L"\\", link + L"/", L"\\\\?\\" + link};
+    for (const std::wstring& form : forms) {
+        SCOPED_TRACE(testing::PrintToString(form));
+        ScopedUnixLink listedLink(link, target);
+        ASSERT_TRUE(listedLink.IsMade());
+        Outcome outcome;
+        {
+            ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
+            g_sleep = &sleep;
+            ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &LinkAwareMove);
+            ImportPatch<decltype(::RemoveDirectoryW)> remove("RemoveDirectoryW", &LinkAwareRemove);
+            ASSERT_TRUE(move.IsActive() && remove.IsActive());
+            g_linkMove = &move;
+            g_linkRemove = &remove;
+            g_links = {link, L"\\\\?\\" + link};
+            g_linksRemoved.clear();
+            outcome = Shred({}, {form});
+            g_links.clear();
+        }
+        ExpectNoError(outcome);
+        EXPECT_EQ(1u, g_linksRemoved.size());
+        EXPECT_EQ(0u, outcome.m_itemsDone) << "nothing behind the link was shredded";
+        EXPECT_EQ(10u, TempDir::FileSize(targetFile)) << "untouched";
+    }
+
+    const std::wstring file = File(L"plain.bin");
+    const struct {
+        const char* m_what;
+        std::wstring m_path;
+        bool m_isFile;
+    } relative[] = {
+        {"a drive alone", m_dir.Path().substr(0, 2), false},
+        {"a drive and a relative name", m_dir.Path().substr(0, 2) + L"plain.bin", true},
+        {"rooted on the current drive", m_dir.Path().substr(2), false},
+        {"relative to the current folder", L"plain.bin", true},
+    };
+    for (const auto& c : relative) {
+        SCOPED_TRACE(c.m_what);
+        const Outcome outcome = c.m_isFile ? Shred({c.m_path}, {}) : Shred({}, {c.m_path});
+        EXPECT_EQ(DeleteErrorFailed, outcome.m_error.m_kind);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), outcome.m_error.m_lastError);
+        EXPECT_EQ(10u, TempDir::FileSize(file)) << "untouched";
+    }
+}
+
 }  // namespace
