@@ -11,30 +11,47 @@
 #include "engine/ErasureMethod.h"
 #include "engine/FreeSpace.h"
 #include "engine/ProgressMessages.h"
+#include "JobPaths.h"
 #include "libcommon/Volume.h"
 
 namespace {
 
-// Deletes the folder with everything in it, without the recycle bin and without any window; one retry.
-void DeleteFolderTree(const CString& folder)
+// Tries to delete the folder this many times, with this pause between tries.
+constexpr int kDeleteTries = 3;
+constexpr DWORD kDeletePauseMs = 500;
+
+bool FolderIsGone(const CString& folder)
+{
+    if (GetFileAttributesW(folder) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Deletes the folder with everything in it, without the recycle bin and without any window. false when it
+// is still there after every try: the drive is then full of fill files.
+bool DeleteFolderTree(const CString& folder)
 {
     // SHFileOperationW takes a list of paths, each NUL-terminated, ended by an empty one.
     std::vector<wchar_t> from(folder.GetString(), folder.GetString() + folder.GetLength());
     from.push_back(L'\0');
     from.push_back(L'\0');
 
-    SHFILEOPSTRUCTW operation = {};
-    operation.hwnd = nullptr;
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.data();
-    operation.pTo = nullptr;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-    if (SHFileOperationW(&operation) != 0) {
-        SHFILEOPSTRUCTW again = operation;
-        again.fAnyOperationsAborted = FALSE;
-        again.hNameMappings = nullptr;
-        SHFileOperationW(&again);
+    for (int attempt = 0; attempt < kDeleteTries; ++attempt) {
+        if (attempt > 0)
+            Sleep(kDeletePauseMs);
+        SHFILEOPSTRUCTW operation = {};
+        operation.hwnd = nullptr;
+        operation.wFunc = FO_DELETE;
+        operation.pFrom = from.data();
+        operation.pTo = nullptr;
+        operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+        // Its result alone does not tell: an operation may end without error and leave entries behind.
+        SHFileOperationW(&operation);
+        if (FolderIsGone(folder))
+            return true;
     }
+    return false;
 }
 
 }  // namespace
@@ -80,7 +97,10 @@ void CleanFreeSpaceThread::Run()
         m_failed = 1;
     } else {
         std::wstring path = m_drivePath.Str();
-        volume.reset(GetVolumeForPath(path));
+        // Only a drive root named by its form ("X:\\"): "X:" would put the folder below the drive's
+        // current folder.
+        if (IsDriveRoot(m_drivePath))
+            volume.reset(GetVolumeForPath(path));
         CString folder;
         if (!volume || !MakeUniqueFolderName(m_drivePath, folder)) {
             m_failed = 1;
@@ -94,8 +114,9 @@ void CleanFreeSpaceThread::Run()
             } else {
                 m_failed = FillResidentSpace(m_hWnd, volume.get(), &m_stop, fillFolder, method.get()) ? 0 : 1;
             }
-            // A folder that cannot be deleted stays; that does not make the wipe fail.
-            DeleteFolderTree(folder);
+            // A folder left behind holds the drive's free space in fill files: the job has failed.
+            if (!DeleteFolderTree(folder))
+                m_failed = 1;
         }
     }
     method.reset();

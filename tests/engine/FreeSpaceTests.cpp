@@ -2,6 +2,9 @@
 // (FreeSpaceFakes): that drive is a folder of the machine's disk, where Wine extends every file sparsely
 // and never runs out of room, so a real fill there would fill the machine's disk. The same fill runs on a
 // real small drive in FreeSpaceDriveTests.cpp.
+#include <windows.h>
+#include <winioctl.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "FreeSpaceFakes.h"
+#include "ImportPatch.h"
 #include "MessageSink.h"
 #include "TempDir.h"
 #include "engine/ErasureMethod.h"
@@ -331,6 +335,121 @@ TEST_F(FreeSpaceTest, FailedRewriteAfterTheEndOfTheDriveFailsTheFill)
     EXPECT_EQ(0, Fill(method.get()));
 }
 
+// How a fill ends: done only when the drive has no room left; every other end is a failure, so that no
+// drive is reported wiped that is not.
+TEST_F(FreeSpaceTest, AFillEndsDoneOnlyWhenTheDriveIsFull)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint64_t> free;
+        int createsBeforeRefusal;  // -1: never refused
+        DWORD createError;
+        int result;
+        size_t files;
+    } cases[] = {
+        {"a create refused for lack of space", {40 * KiB}, 1, ERROR_DISK_FULL, 1, 1},
+        {"a create refused otherwise, the drive not full", {40 * KiB, 40 * KiB - 4096}, 0, ERROR_ACCESS_DENIED, 0, 0},
+        {"a create refused otherwise, a fresh read shows nothing free", {40 * KiB, 0}, 0, ERROR_ACCESS_DENIED, 1, 0},
+        // The drive does not take the space (or something frees as much): three files and no headway.
+        {"free bytes that never fall", {40 * KiB}, -1, 0, 0, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_fakes.reset();
+        TempDir::RemoveTree(m_folder);
+        ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        m_fakes->SetFreeBytes(c.free);
+        m_fakes->DiscardWrites();
+        if (c.createsBeforeRefusal >= 0)
+            m_fakes->FailCreatesAfter(c.createsBeforeRefusal, c.createError);
+        auto method = ConstantMethod({0x11});
+        EXPECT_EQ(c.result, Fill(method.get()));
+        EXPECT_EQ(c.files, FilesIn(m_folder).size());
+    }
+}
+
+// A fill file that the file system stores compressed or sparse does not cover the free clusters it is
+// sized for. Wine sets neither attribute; the handle's answer is faked.
+ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_information = nullptr;
+DWORD g_addedAttributes = 0;
+BOOL WINAPI CompactGetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size)
+{
+    const BOOL ok = g_information->Original()(file, kind, data, size);
+    if (ok && kind == FileBasicInfo)
+        static_cast<FILE_BASIC_INFO*>(data)->FileAttributes |= g_addedAttributes;
+    return ok;
+}
+
+TEST_F(FreeSpaceTest, AFillFileStoredCompressedOrSparseFailsTheFill)
+{
+    ImportPatch<decltype(::GetFileInformationByHandleEx)> patch("GetFileInformationByHandleEx", &CompactGetInformation);
+    g_information = &patch;
+    ASSERT_TRUE(patch.IsActive());
+    for (DWORD attribute : {DWORD(FILE_ATTRIBUTE_COMPRESSED), DWORD(FILE_ATTRIBUTE_SPARSE_FILE)}) {
+        SCOPED_TRACE(attribute);
+        m_fakes.reset();
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        m_fakes->SetFreeBytes({40 * KiB, 0});
+        g_addedAttributes = attribute;
+        auto method = ConstantMethod({0x11});
+        EXPECT_EQ(0, Fill(method.get()));
+    }
+    g_addedAttributes = 0;
+}
+
+// A fill folder on a compressed drive inherits the compression: it is cleared before the first fill
+// file, or the fill fails. Wine has no compression; the folder's attribute and the request are faked.
+ImportPatch<decltype(::GetFileAttributesW)>* g_attributes = nullptr;
+ImportPatch<decltype(::DeviceIoControl)>* g_control = nullptr;
+std::wstring g_compressedFolder;
+bool g_compressionClears = false;
+DWORD WINAPI CompressedFolderAttributes(LPCWSTR path)
+{
+    const DWORD attributes = g_attributes->Original()(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && lstrcmpiW(path, g_compressedFolder.c_str()) == 0)
+        return attributes | FILE_ATTRIBUTE_COMPRESSED;
+    return attributes;
+}
+BOOL WINAPI CompressionControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                               LPDWORD returned, LPOVERLAPPED overlapped)
+{
+    if (code == FSCTL_SET_COMPRESSION && in && inSize == sizeof(USHORT)) {
+        if (!g_compressionClears) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        }
+        if (*static_cast<USHORT*>(in) == COMPRESSION_FORMAT_NONE)
+            g_compressedFolder.clear();
+        return TRUE;
+    }
+    return g_control->Original()(h, code, in, inSize, out, outSize, returned, overlapped);
+}
+
+TEST_F(FreeSpaceTest, AFillFolderOnACompressedDriveIsUncompressedFirst)
+{
+    for (bool clears : {true, false}) {
+        SCOPED_TRACE(clears ? "cleared" : "cannot be cleared");
+        m_fakes.reset();
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        m_fakes->SetFreeBytes({40 * KiB, 0});
+        // Over the drive's fakes, which forward what these do not take.
+        ImportPatch<decltype(::GetFileAttributesW)> attributes("GetFileAttributesW", &CompressedFolderAttributes);
+        ImportPatch<decltype(::DeviceIoControl)> control("DeviceIoControl", &CompressionControl);
+        g_attributes = &attributes;
+        g_control = &control;
+        ASSERT_TRUE(attributes.IsActive() && control.IsActive());
+        g_compressedFolder = m_folder;
+        g_compressionClears = clears;
+        auto method = ConstantMethod({0x11});
+        EXPECT_EQ(clears ? 1 : 0, Fill(method.get()));
+        EXPECT_EQ(clears ? 1u : 0u, FilesIn(m_folder).size());
+        for (const std::wstring& name : FilesIn(m_folder))
+            DeleteFileW((m_folder + L"\\" + name).c_str());
+    }
+    g_compressedFolder.clear();
+}
+
 // ---- FillResidentSpace ----
 
 TEST_F(FreeSpaceTest, ResidentPhaseDoesNotRunOnFat12OrFat16)
@@ -431,6 +550,27 @@ TEST_F(FreeSpaceTest, CancelEndsTheResidentPhaseWithoutItsClosingMessage)
         EXPECT_EQ(3u, FilesIn(m_folder).size());
         EXPECT_EQ(5, m_fakes->WriteCalls());
     }
+}
+
+// The phase ends well only for lack of space; any other refusal is a failed fill.
+TEST_F(FreeSpaceTest, ResidentPhaseEndedByAnythingButAFullDriveFails)
+{
+    m_fakes->SetRecordSize(1024);
+    auto method = ConstantMethod({0x11});
+    {
+        SCOPED_TRACE("a small file that cannot be created");
+        m_fakes->FailCreatesAfter(2, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(0, Resident(method.get()));
+        EXPECT_EQ(2u, FilesIn(m_folder).size());
+    }
+    {
+        SCOPED_TRACE("a small file that cannot be written");
+        m_fakes->FailCreatesAfter(50);
+        m_fakes->FailWrites(ERROR_IO_DEVICE);
+        EXPECT_EQ(0, Resident(method.get()));
+    }
+    m_sink.Pump();
+    EXPECT_EQ((std::vector<int32_t>{1, 0, 1, 0}), ResidentFlags(m_sink));
 }
 
 }  // namespace

@@ -803,6 +803,176 @@ TEST_F(Shredding, AReparsePointIsTakenForALinkOnlyWhenItsTagSaysSo)
     EXPECT_TRUE(g_moves.empty());
 }
 
+// ---- named streams ----
+
+// Named streams as Windows lists and opens them. Wine keeps no streams and refuses the stream search, so
+// the listing of one item is faked, and the open of its stream ("item:name:$DATA") leads to a stand-in
+// file beside it.
+const HANDLE kFakeStreamSearch = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x5151));
+ImportPatch<decltype(::FindFirstStreamW)>* g_findFirstStream;
+ImportPatch<decltype(::FindNextStreamW)>* g_findNextStream;
+ImportPatch<decltype(::FindClose)>* g_findClose;
+ImportPatch<decltype(::CreateFileW)>* g_streamCreateFile;
+std::wstring g_streamsOf;                // the item whose streams are listed
+std::vector<std::wstring> g_streamNames; // what the listing reports, in order
+size_t g_streamIndex;
+DWORD g_streamListEnd;                   // the error the listing ends with
+std::wstring g_standIn;                  // where the open of the item's named stream leads
+
+void ReportStream(LPVOID data)
+{
+    auto* found = static_cast<WIN32_FIND_STREAM_DATA*>(data);
+    *found = {};
+    found->StreamSize.QuadPart = 300;
+    lstrcpynW(found->cStreamName, g_streamNames[g_streamIndex].c_str(), MAX_PATH + 36);
+}
+
+HANDLE WINAPI FakeFindFirstStreamW(LPCWSTR name, STREAM_INFO_LEVELS level, LPVOID data, DWORD flags)
+{
+    if (lstrcmpiW(name, g_streamsOf.c_str()) != 0)
+        return g_findFirstStream->Original()(name, level, data, flags);
+    g_streamIndex = 0;
+    ReportStream(data);
+    return kFakeStreamSearch;
+}
+
+BOOL WINAPI FakeFindNextStreamW(HANDLE search, LPVOID data)
+{
+    if (search != kFakeStreamSearch)
+        return g_findNextStream->Original()(search, data);
+    if (++g_streamIndex >= g_streamNames.size()) {
+        SetLastError(g_streamListEnd);
+        return FALSE;
+    }
+    ReportStream(data);
+    return TRUE;
+}
+
+BOOL WINAPI FakeFindClose(HANDLE search)
+{
+    return search == kFakeStreamSearch ? TRUE : g_findClose->Original()(search);
+}
+
+HANDLE WINAPI FakeStreamCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (lstrcmpiW(name, (g_streamsOf + L":Zone.Identifier:$DATA").c_str()) == 0)
+        name = g_standIn.c_str();
+    return g_streamCreateFile->Original()(name, access, share, security, disposition, flags, templateFile);
+}
+
+TEST_F(Shredding, NamedStreamsOfFilesAndFoldersGetEveryPassBeforeTheItemGoes)
+{
+    auto method = ThreePasses();
+    int32_t kind = DeleteErrorNone;
+    DWORD code = 0;
+
+    // Under Wine the stream search fails for every item: that is an item without named streams.
+    const std::wstring plain = m_temp.WriteFile(L"plain.txt", 10, kOriginal);
+    ASSERT_FALSE(plain.empty());
+    EXPECT_EQ(ShredNamedStreams(plain.c_str(), method.get(), &kind, &code, &m_cancel), 1);
+
+    ImportPatch<decltype(::FindFirstStreamW)> first("FindFirstStreamW", &FakeFindFirstStreamW);
+    ImportPatch<decltype(::FindNextStreamW)> next("FindNextStreamW", &FakeFindNextStreamW);
+    ImportPatch<decltype(::FindClose)> close("FindClose", &FakeFindClose);
+    ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeStreamCreateFileW);
+    g_findFirstStream = &first;
+    g_findNextStream = &next;
+    g_findClose = &close;
+    g_streamCreateFile = &create;
+    ASSERT_TRUE(first.IsActive() && next.IsActive() && close.IsActive() && create.IsActive());
+    struct Forget {
+        ~Forget() { g_streamsOf.clear(); }
+    } forget;
+    g_streamNames = {L"::$DATA", L":Zone.Identifier:$DATA"};
+    g_streamListEnd = ERROR_HANDLE_EOF;
+
+    // A downloaded file: its Zone.Identifier stream is overwritten with every pass, each flushed, before
+    // the file is renamed and deleted.
+    const std::wstring downloaded = m_temp.WriteFile(L"downloaded.exe", 5000, kOriginal);
+    g_standIn = m_temp.WriteFile(L"downloaded.exe-zone", 300, kOriginal);
+    ASSERT_FALSE(downloaded.empty() || g_standIn.empty());
+    g_streamsOf = downloaded;
+    Outcome outcome = Shred(downloaded, method.get());
+    EXPECT_EQ(outcome.m_result, 1) << outcome.m_code;
+    EXPECT_FALSE(TempDir::FileExists(downloaded));
+    EXPECT_EQ(TempDir::ReadFile(g_standIn), std::vector<uint8_t>(300, 0x33));
+    ASSERT_EQ(g_writes.size(), 6u);  // three passes over the data, three over the stream
+    for (size_t p = 0; p < 3; ++p) {
+        EXPECT_EQ(g_writes[3 + p].m_bytes, 300u) << p;
+        EXPECT_EQ(g_writes[3 + p].m_first, 0x11 * (p + 1)) << p;
+    }
+    EXPECT_EQ(g_flushes, 6);
+
+    // A listing that breaks off may hide a stream: the file is kept under its name.
+    g_moves.clear();
+    const std::wstring unlisted = m_temp.WriteFile(L"unlisted.exe", 5000, kOriginal);
+    ASSERT_FALSE(unlisted.empty());
+    g_streamsOf = unlisted;
+    g_streamListEnd = ERROR_ACCESS_DENIED;
+    outcome = Shred(unlisted, method.get());
+    EXPECT_EQ(outcome.m_result, 0);
+    EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+    EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(TempDir::FileExists(unlisted));
+    EXPECT_TRUE(g_moves.empty());
+
+    // A folder's streams, as the shredding thread overwrites them before the folder's removal.
+    const std::wstring folder = m_temp.MakeFolder(L"folder");
+    g_standIn = m_temp.WriteFile(L"folder-zone", 300, kOriginal);
+    ASSERT_FALSE(folder.empty() || g_standIn.empty());
+    g_streamsOf = folder;
+    g_streamListEnd = ERROR_HANDLE_EOF;
+    EXPECT_EQ(ShredNamedStreams(folder.c_str(), method.get(), &kind, &code, &m_cancel), 1);
+    EXPECT_EQ(TempDir::ReadFile(g_standIn), std::vector<uint8_t>(300, 0x33));
+}
+
+// A read-only folder as Windows keeps it: Wine stores no read-only attribute on folders (running as root
+// it would remove one anyway), so the folder's attribute lives here. The handle's FileBasicInfo shows it,
+// setting FileBasicInfo without it clears it, and RemoveDirectoryW refuses the folder while it is set.
+bool g_folderReadOnly;
+ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_getInformation;
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_setInformation;
+ImportPatch<decltype(::RemoveDirectoryW)>* g_removeDirectory;
+BOOL WINAPI ReadOnlyGetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size)
+{
+    const BOOL ok = g_getInformation->Original()(file, kind, data, size);
+    if (ok && kind == FileBasicInfo && g_folderReadOnly)
+        static_cast<FILE_BASIC_INFO*>(data)->FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    return ok;
+}
+BOOL WINAPI ReadOnlySetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size)
+{
+    if (kind == FileBasicInfo && !(static_cast<FILE_BASIC_INFO*>(data)->FileAttributes & FILE_ATTRIBUTE_READONLY))
+        g_folderReadOnly = false;
+    return g_setInformation->Original()(file, kind, data, size);
+}
+BOOL WINAPI ReadOnlyRemoveDirectoryW(LPCWSTR path)
+{
+    if (g_folderReadOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_removeDirectory->Original()(path);
+}
+
+TEST_F(Shredding, AReadOnlyFolderIsMadeWritableAndRemoved)
+{
+    const std::wstring folder = m_temp.MakeFolder(L"readonly");
+    ASSERT_FALSE(folder.empty());
+    ImportPatch<decltype(::GetFileInformationByHandleEx)> get("GetFileInformationByHandleEx", &ReadOnlyGetInformation);
+    ImportPatch<decltype(::SetFileInformationByHandle)> set("SetFileInformationByHandle", &ReadOnlySetInformation);
+    ImportPatch<decltype(::RemoveDirectoryW)> remove("RemoveDirectoryW", &ReadOnlyRemoveDirectoryW);
+    g_getInformation = &get;
+    g_setInformation = &set;
+    g_removeDirectory = &remove;
+    ASSERT_TRUE(get.IsActive() && set.IsActive() && remove.IsActive());
+    g_folderReadOnly = true;
+    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1), 1) << GetLastError();
+    EXPECT_FALSE(g_folderReadOnly);
+    EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
+}
+
 // ---- renames and deletion ----
 
 TEST_F(Shredding, AFailedRenamePausesAndTheNextAttemptDrawsAFreshName)

@@ -36,6 +36,7 @@ struct FreeSpaceFakes::State {
     static constexpr int kCreateBound = 50;
     static constexpr int kRefusedExtensionBound = 10000;
     int m_createLimit = kCreateBound;
+    DWORD m_createError = ERROR_DISK_FULL;
     int m_refusedExtensions = 0;
     int m_creates = 0;
 
@@ -75,7 +76,7 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURIT
     if (fillFile) {
         std::lock_guard<std::mutex> lock(s.m_lock);
         if (s.m_createLimit >= 0 && s.m_creates >= s.m_createLimit) {
-            SetLastError(ERROR_DISK_FULL);
+            SetLastError(s.m_creates >= FreeSpaceFakes::State::kCreateBound ? ERROR_DISK_FULL : s.m_createError);
             return INVALID_HANDLE_VALUE;
         }
     }
@@ -381,10 +382,11 @@ void FreeSpaceFakes::DiscardWrites()
     m_state->m_writes = State::Writes::Discard;
 }
 
-void FreeSpaceFakes::FailCreatesAfter(int opened)
+void FreeSpaceFakes::FailCreatesAfter(int opened, DWORD error)
 {
     std::lock_guard<std::mutex> lock(m_state->m_lock);
     m_state->m_createLimit = opened;
+    m_state->m_createError = error;
 }
 
 void FreeSpaceFakes::SetRecordSize(uint32_t bytes)

@@ -49,9 +49,8 @@ public:
     void FailWrites(DWORD error);
     // WriteFile of a fill file writes nothing and reports success; the bytes are counted.
     void DiscardWrites();
-    // CreateFileW of a file in the folder fails (ERROR_DISK_FULL) after this many have been opened
-    // (at most 50).
-    void FailCreatesAfter(int opened);
+    // CreateFileW of a file in the folder fails with error after this many have been opened (at most 50).
+    void FailCreatesAfter(int opened, DWORD error = ERROR_DISK_FULL);
     // FSCTL_GET_NTFS_VOLUME_DATA answers with this file-record size (0: forward to the real call).
     void SetRecordSize(uint32_t bytes);
     // Called before every WriteFile of a fill file, with the number of that write (from 1).
