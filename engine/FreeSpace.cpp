@@ -232,7 +232,9 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         if (!ReadFreeBytes(volume, &freeBytes)) {
             return 0;
         }
-        if (freeBytes == 0) {
+        // A stop inside the passes ends the fill here, on the loop's own word (the owner may have cleared
+        // the flag since).
+        if (freeBytes == 0 || result == kPassesStopped) {
             return 1;
         }
         // A fill whose free bytes do not fall would run for ever.
