@@ -6,6 +6,9 @@
 // random/generator as the last two lines. The plain writes and each method's run are timed up to and
 // including their FlushFileBuffers (WritePasses flushes each pass itself), so the figures count what has
 // reached the disk: Wine ignores write-through, and without the flush they would measure the page cache.
+// Then the many-files figure: a folder of small files (1,000 of 4 KiB unless a third argument says how
+// many) shredded through the shredding job's road (method 1), against the platform's floor, the same
+// per-file steps done plainly in one loop: files/floor.
 #include <windows.h>
 #include <psapi.h>
 
@@ -15,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "app/jobs/DeleteItemsThread.h"
 #include "engine/ErasureMethod.h"
+#include "engine/ProgressMessages.h"
 
 namespace {
 
@@ -135,6 +140,128 @@ double GeneratorRate(uint64_t size)
     return Rate(bytes, elapsed);
 }
 
+// ---- many small files ----
+
+constexpr DWORD kSmallFileSize = 4096;
+
+bool MakeSmallFiles(const std::wstring& folder, uint32_t count)
+{
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+        fwprintf(stderr, L"cannot create %ls (error %lu)\n", folder.c_str(), GetLastError());
+        return false;
+    }
+    std::vector<uint8_t> data(kSmallFileSize, 0xEE);
+    for (uint32_t i = 0; i < count; ++i) {
+        wchar_t name[32];
+        _snwprintf(name, 32, L"\\f%06u.bin", i);
+        HANDLE file = CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        const bool ok = file != INVALID_HANDLE_VALUE &&
+                        WriteFile(file, data.data(), kSmallFileSize, &written, nullptr) && written == kSmallFileSize;
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (!ok) {
+            fwprintf(stderr, L"cannot write the small files (error %lu)\n", GetLastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The progress dialog's part: frees every payload the job posts.
+LRESULT CALLBACK DropProgress(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_DELETE_PROGRESS) {
+        delete reinterpret_cast<DeleteProgress*>(wParam);
+        return 0;
+    }
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+// The folder shredded by the shredding job on its own thread, its messages taken by a window here.
+bool ShredThroughTheJob(const std::wstring& folder, uint32_t count, double* rate)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = &DropProgress;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"PellumarBenchProgress";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    if (!window)
+        return false;
+    PathList folders = {folder};
+    DeleteItemsThread job(nullptr, &folders);
+    job.m_hWnd = window;
+    job.m_method = 1;
+    job.m_running = true;
+    const double start = Now();
+    if (ResumeThread(job.m_hThread) == static_cast<DWORD>(-1)) {
+        DestroyWindow(window);
+        return false;
+    }
+    while (MsgWaitForMultipleObjects(1, &job.m_hThread, FALSE, INFINITE, QS_ALLPOSTMESSAGE) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    *rate = count / (Now() - start);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&message);
+    DestroyWindow(window);
+    if (job.m_error.m_kind != 0) {
+        fwprintf(stderr, L"the job failed on %ls (kind %d, error %lu)\n", job.m_error.m_name.GetString(),
+                 job.m_error.m_kind, job.m_error.m_lastError);
+        return false;
+    }
+    return true;
+}
+
+// The floor: per file what shredding must do at the least (open, overwrite its cluster, flush, set its
+// times, seven renames, delete), plainly in one loop after one volume query.
+bool ShredPlainly(const std::wstring& folder, uint32_t count, double* rate)
+{
+    std::vector<uint8_t> data(kSmallFileSize, 0x55);
+    const double start = Now();
+    wchar_t volume[64];
+    if (!GetVolumeNameForVolumeMountPointW(L"C:\\", volume, 64))
+        return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        wchar_t name[32];
+        _snwprintf(name, 32, L"\\f%06u.bin", i);
+        std::wstring current = folder + name;
+        HANDLE file = CreateFileW(current.c_str(), FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        DWORD written = 0;
+        const bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, data.data(), kSmallFileSize, &written, nullptr) &&
+                        FlushFileBuffers(file);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (!ok)
+            return false;
+        HANDLE item = CreateFileW(current.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (item == INVALID_HANDLE_VALUE)
+            return false;
+        const FILETIME earliest = {1, 0};
+        SetFileTime(item, &earliest, &earliest, &earliest);
+        CloseHandle(item);
+        for (int rename = 0; rename < 7; ++rename) {
+            wchar_t target[32];
+            _snwprintf(target, 32, L"\\r%06u-%d.tmp", i, rename);
+            const std::wstring next = folder + target;
+            if (MoveFileW(current.c_str(), next.c_str()))
+                current = next;
+        }
+        if (!DeleteFileW(current.c_str()))
+            return false;
+    }
+    const bool removed = RemoveDirectoryW(folder.c_str()) != 0;
+    *rate = count / (Now() - start);
+    return removed;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -150,6 +277,11 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     const uint64_t size = mib * 1024 * 1024;
+    const uint32_t files = argc > 3 ? static_cast<uint32_t>(_wcstoui64(argv[3], nullptr, 10)) : 1000;
+    if (files == 0) {
+        fwprintf(stderr, L"the number of small files must be at least 1\n");
+        return 2;
+    }
     wprintf(L"file %ls, %llu MiB\n", path.c_str(), static_cast<unsigned long long>(mib));
     fflush(stdout);
 
@@ -180,12 +312,26 @@ int wmain(int argc, wchar_t** argv)
     wprintf(L"generator, 96-byte GenerateBlock    : %8.2f MB/s (%.2f before, %.2f after)\n", generator,
             generatorBefore, generatorAfter);
 
+    // The small files lie in folders beside the benchmark's file.
+    const size_t slash = path.find_last_of(L"\\");
+    const std::wstring base = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+    double jobRate = 0, floorRate = 0;
+    if (!MakeSmallFiles(base + L"\\job-files", files) || !ShredThroughTheJob(base + L"\\job-files", files, &jobRate) ||
+        !MakeSmallFiles(base + L"\\floor-files", files) ||
+        !ShredPlainly(base + L"\\floor-files", files, &floorRate)) {
+        fwprintf(stderr, L"the many-files run failed\n");
+        return 1;
+    }
+    wprintf(L"%u files of 4 KiB, shredding job        : %8.1f files/s\n", files, jobRate);
+    wprintf(L"%u files of 4 KiB, plain loop (floor)   : %8.1f files/s\n", files, floorRate);
+
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
     if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory))) {
         wprintf(L"peak working set                    : %8.1f MiB\n", memory.PeakWorkingSetSize / 1048576.0);
     }
     wprintf(L"random/limit = %.2f\n", plain > 0 ? random / plain : 0.0);
+    wprintf(L"files/floor = %.2f\n", floorRate > 0 ? jobRate / floorRate : 0.0);
     wprintf(L"constant/limit = %.2f\n", plain > 0 ? constant / plain : 0.0);
     wprintf(L"random/generator = %.2f\n", generator > 0 ? random / generator : 0.0);
     return 0;
