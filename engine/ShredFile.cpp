@@ -201,6 +201,57 @@ int RoundUpToCluster(const wchar_t* path, uint64_t* size, std::wstring& folder)
     return 1;
 }
 
+FolderFacts LookUpFolderFacts(const std::wstring& folder, std::wstring* volumeRoot)
+{
+    FolderFacts facts;
+    std::wstring buffer = folder;
+    std::unique_ptr<CVolume> volume(GetVolumeForPath(buffer));
+    if (!volume) {
+        facts.m_volumeError = LastErrorOr(ERROR_PATH_NOT_FOUND);
+        return facts;
+    }
+    facts.m_hasVolume = true;
+    facts.m_isFat = volume->m_isFat;
+    if (volumeRoot)
+        *volumeRoot = volume->m_root;
+    // Only NTFS answers the record-size query.
+    if (!volume->m_isFat)
+        facts.m_hasRecordSize = GetFileRecordSize(volume.get(), &facts.m_recordSize) != 0;
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (!GetDiskFreeSpaceW(volume->m_root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &totalClusters)) {
+        facts.m_clusterError = LastErrorOr(ERROR_INVALID_DATA);
+        return facts;
+    }
+    facts.m_cluster = sectorsPerCluster * bytesPerSector;
+    // Without a cluster size every file would round to nothing and go unwritten.
+    facts.m_hasCluster = facts.m_cluster != 0;
+    if (!facts.m_hasCluster)
+        facts.m_clusterError = ERROR_INVALID_DATA;
+    return facts;
+}
+
+FolderFacts CFolderFactsCache::For(const std::wstring& folder)
+{
+    const auto known = m_volumeOfFolder.find(folder);
+    if (known != m_volumeOfFolder.end()) {
+        const auto facts = m_factsOfVolume.find(known->second);
+        if (facts != m_factsOfVolume.end())
+            return facts->second;
+    }
+    std::wstring root;
+    const FolderFacts facts = LookUpFolderFacts(folder, &root);
+    if (facts.m_hasVolume && facts.m_hasCluster) {
+        if (m_volumeOfFolder.size() >= kMostFolders) {
+            m_volumeOfFolder.clear();
+            m_factsOfVolume.clear();
+        }
+        m_volumeOfFolder[folder] = root;
+        m_factsOfVolume.emplace(root, facts);  // the first lookup of a volume stands for all its folders
+    }
+    return facts;
+}
+
 int RenameAndDelete(const wchar_t* path, int isFolder)
 {
     if (!FitsPathBuffer(path)) {
@@ -283,7 +334,8 @@ int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind
 }
 
 int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
-              const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes)
+              const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes,
+              CFolderFactsCache* facts)
 {
     if (attributes & FILE_ATTRIBUTE_COMPRESSED) {
         *kind = DeleteErrorCompressed;
@@ -340,10 +392,11 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
     std::wstring folder;
     if (!FolderOf(path, folder))
         return Fail(kind, code, ERROR_BAD_PATHNAME);
-    std::unique_ptr<CVolume> volume(GetVolumeForPath(folder));
-    if (!volume)
-        return Fail(kind, code, LastErrorOr(ERROR_PATH_NOT_FOUND));
+    const FolderFacts where = facts ? facts->For(folder) : LookUpFolderFacts(folder);
+    if (!where.m_hasVolume)
+        return Fail(kind, code, where.m_volumeError);
 
+    uint64_t current = 0;  // the size after the pre-pass, which the main overwrite rounds up
     {
         FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!file.IsValid())
@@ -355,11 +408,10 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 
         // A file smaller than one NTFS file record may live inside the record: overwrite the record's
         // worth of bytes first. Only NTFS answers the record-size query; elsewhere there is no such step.
-        uint64_t recordSize = 0;
-        if (!volume->m_isFat && GetFileRecordSize(volume.get(), &recordSize) &&
-            static_cast<int64_t>(*size) < static_cast<int64_t>(recordSize)) {
+        if (!where.m_isFat && where.m_hasRecordSize &&
+            static_cast<int64_t>(*size) < static_cast<int64_t>(where.m_recordSize)) {
             switch (method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, nullptr,
-                                        static_cast<int64_t>(recordSize))) {
+                                        static_cast<int64_t>(where.m_recordSize))) {
             case kPassesWritten:
                 break;
             case kPassesStopped:
@@ -368,13 +420,15 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
                 return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
             }
         }
+        if (!GetFileSizeEx(file.Get(), &fileSize))
+            return Fail(kind, code, GetLastError());
+        current = static_cast<uint64_t>(fileSize.QuadPart);
     }
 
-    std::wstring clusterFolder;
-    FolderOf(path, clusterFolder);
-    uint64_t rounded = *size;
-    if (!RoundUpToCluster(path, &rounded, clusterFolder))
-        return Fail(kind, code, LastErrorOr(ERROR_INVALID_DATA));
+    // The overwrite covers the file's whole clusters.
+    if (!where.m_hasCluster)
+        return Fail(kind, code, where.m_clusterError);
+    const uint64_t rounded = (current + where.m_cluster - 1) / where.m_cluster * where.m_cluster;
 
     if (rounded != 0) {
         // A stop asked for before the main overwrite leaves the file as it is (not even extended).

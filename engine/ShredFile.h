@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "ErasureMethod.h"
@@ -19,6 +20,35 @@ enum DeleteErrorKind : int32_t {
     DeleteErrorSparse = 5,      // FILE_ATTRIBUTE_SPARSE_FILE
 };
 
+// What shredding a file needs to know about the volume its folder lies on.
+struct FolderFacts {
+    bool m_hasVolume = false;      // the folder's volume was found
+    DWORD m_volumeError = 0;       // why not, when it was not
+    int32_t m_isFat = 0;           // FAT12 or FAT16: no NTFS file records
+    bool m_hasRecordSize = false;  // the volume answers the NTFS file-record size
+    uint64_t m_recordSize = 0;
+    bool m_hasCluster = false;     // the cluster size was read (and is not 0)
+    DWORD m_clusterError = 0;      // why not, when it was not
+    uint32_t m_cluster = 0;
+};
+
+// The facts of each folder a job meets, looked up once per folder (the volume walk) and once per volume
+// (record and cluster sizes) and reused for every file there. Only complete lookups are kept: a folder
+// whose lookup failed is looked up again for its next file, and fails the same way. One job, one cache.
+class CFolderFactsCache {
+public:
+    // The facts of folder (the folder part of a file's path).
+    FolderFacts For(const std::wstring& folder);
+
+private:
+    static constexpr size_t kMostFolders = 1024;  // beyond this the cache starts afresh: memory stays flat
+    std::map<std::wstring, std::wstring> m_volumeOfFolder;  // folder -> volume root
+    std::map<std::wstring, FolderFacts> m_factsOfVolume;    // volume root -> facts
+};
+
+// Looks the facts of folder up now, as the shredding of one file does without a cache.
+FolderFacts LookUpFolderFacts(const std::wstring& folder, std::wstring* volumeRoot = nullptr);
+
 // Shreds one file. attributes: as the caller has just read them. *size receives the file's size before
 // shredding. itemsDone and bytesDone are only read, for the progress messages posted to hWnd.
 // 1: shredded (the file is gone; *kind is left as the caller set it).
@@ -28,8 +58,10 @@ enum DeleteErrorKind : int32_t {
 // point that keeps its data elsewhere (WOF-compressed, deduplicated, cloud file) fails with kind 3,
 // untouched. Every pass reaches the disk (flushed) before the next, and the file's named streams are
 // overwritten too, before it is renamed and deleted.
+// facts: the job's cache of what it knows about folders (nullptr: looked up for this file alone).
 int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
-              const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes);
+              const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes,
+              CFolderFactsCache* facts = nullptr);
 
 // Overwrites every named data stream of the file or folder at path with every pass of method, each pass
 // flushed. 1: done (also when the item has none, or the file system keeps no streams). 0 with *kind 1 and

@@ -104,7 +104,8 @@ int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
     int32_t kind = DeleteErrorNone;
     DWORD code = 0;
     uint64_t size = 0;
-    if (!ShredFile(m_hWnd, path, method, &kind, &code, &size, &m_stop, &m_itemsDone, &m_bytesDone, attributes)) {
+    if (!ShredFile(m_hWnd, path, method, &kind, &code, &size, &m_stop, &m_itemsDone, &m_bytesDone, attributes,
+                   &m_facts)) {
         if (kind == DeleteErrorNone) {
             // The overwrite saw the cancel; the file is kept and the job ends without a word.
             m_cancelled = true;

@@ -59,4 +59,5 @@ private:
     int Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError);
 
     bool m_cancelled;  // a cancel stopped the job inside an item: nothing is posted at the end
+    CFolderFactsCache m_facts;  // volumes, record and cluster sizes of the folders met, for every file there
 };

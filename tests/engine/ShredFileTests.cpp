@@ -973,6 +973,104 @@ TEST_F(Shredding, AReadOnlyFolderIsMadeWritableAndRemoved)
     EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
 }
 
+// ---- what a job knows about its folders ----
+
+// Counts the volume walk's queries (forwarded to the real function).
+ImportPatch<decltype(::GetVolumeNameForVolumeMountPointW)>* g_volumeName;
+int g_volumeNameCalls;
+BOOL WINAPI CountingVolumeName(LPCWSTR mountPoint, LPWSTR name, DWORD length)
+{
+    ++g_volumeNameCalls;
+    return g_volumeName->Original()(mountPoint, name, length);
+}
+
+// A job's cache gives every file the result it gets without one, in nested folders and on two volumes
+// (the prefix's C: and Z: drives), and walks the volumes once per folder. A failed lookup is not kept.
+TEST_F(Shredding, AJobsFolderCacheGivesTheSameResultsAndLooksEachFolderUpOnce)
+{
+    ImportPatch<decltype(::GetVolumeNameForVolumeMountPointW)> volumeName("GetVolumeNameForVolumeMountPointW",
+                                                                          &CountingVolumeName);
+    g_volumeName = &volumeName;
+    ASSERT_TRUE(volumeName.IsActive());
+    std::vector<std::wstring> folders = {m_temp.MakeFolder(L"a"), m_temp.MakeFolder(L"a\\b")};
+    ASSERT_FALSE(folders[0].empty() || folders[1].empty());
+    wchar_t unique[64];
+    _snwprintf(unique, 64, L"Z:\\tmp\\pellumar-facts-%lu", GetCurrentProcessId());
+    const std::wstring other = unique;
+    const bool haveOther = CreateDirectoryW(other.c_str(), nullptr) != 0;
+    if (haveOther)
+        folders.push_back(other);
+    struct RemoveOther {
+        std::wstring m_path;
+        ~RemoveOther() { TempDir::RemoveTree(m_path); }
+    } removeOther{haveOther ? other : std::wstring()};
+
+    auto method = ThreePasses();
+    CFolderFactsCache cache;
+    std::vector<bool> seen(folders.size(), false);
+    // Files in walk order: into the nested folder and back out, then the other drive.
+    const size_t order[] = {0, 0, 1, 1, 0, 2, 2, 0};
+    int n = 0;
+    for (size_t f : order) {
+        if (f >= folders.size())
+            continue;
+        SCOPED_TRACE(testing::PrintToString(folders[f]));
+        const std::wstring withCache = folders[f] + L"\\cached" + std::to_wstring(n) + L".txt";
+        const std::wstring without = folders[f] + L"\\plain" + std::to_wstring(n) + L".txt";
+        ++n;
+        for (const std::wstring& path : {withCache, without}) {
+            HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            const std::vector<uint8_t> data(5000, kOriginal);
+            DWORD written = 0;
+            WriteFile(file, data.data(), 5000, &written, nullptr);
+            CloseHandle(file);
+        }
+        Outcome plain = Shred(without, method.get());
+        const std::vector<Write> plainWrites = g_writes;
+
+        g_volumeNameCalls = 0;
+        Outcome cached{-1, 0, 0, 0};
+        g_writes.clear();
+        g_recording = true;
+        cached.m_result = ShredFile(m_sink.Handle(), withCache.c_str(), method.get(), &cached.m_kind, &cached.m_code,
+                                    &cached.m_size, &m_cancel, &m_itemsDone, &m_bytesDone,
+                                    GetFileAttributesW(withCache.c_str()), &cache);
+        g_recording = false;
+        EXPECT_EQ(cached.m_result, plain.m_result);
+        EXPECT_EQ(cached.m_result, 1);
+        EXPECT_EQ(cached.m_size, plain.m_size);
+        ASSERT_EQ(g_writes.size(), plainWrites.size());
+        for (size_t w = 0; w < g_writes.size(); ++w)
+            EXPECT_EQ(g_writes[w].m_bytes, plainWrites[w].m_bytes) << w;
+        if (seen[f])
+            EXPECT_EQ(g_volumeNameCalls, 0) << "a folder met before is not walked again";
+        else
+            EXPECT_GT(g_volumeNameCalls, 0);
+        seen[f] = true;
+    }
+
+    // A lookup that fails fails the file as without the cache, and is tried afresh for the next file.
+    const std::wstring fresh = m_temp.MakeFolder(L"fresh");
+    const std::wstring first = m_temp.WriteFile(L"fresh\\first.txt", 5000, kOriginal);
+    const std::wstring second = m_temp.WriteFile(L"fresh\\second.txt", 5000, kOriginal);
+    ASSERT_FALSE(fresh.empty() || first.empty() || second.empty());
+    g_geometry = Geometry::Fails;
+    int32_t kind = 0;
+    DWORD code = 0;
+    uint64_t size = 0;
+    EXPECT_EQ(ShredFile(nullptr, first.c_str(), method.get(), &kind, &code, &size, &m_cancel, &m_itemsDone,
+                        &m_bytesDone, GetFileAttributesW(first.c_str()), &cache), 0);
+    EXPECT_EQ(kind, DeleteErrorFailed);
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_NOT_READY));
+    EXPECT_TRUE(TempDir::FileExists(first));
+    g_geometry = Geometry::Real;
+    kind = 0;
+    EXPECT_EQ(ShredFile(nullptr, second.c_str(), method.get(), &kind, &code, &size, &m_cancel, &m_itemsDone,
+                        &m_bytesDone, GetFileAttributesW(second.c_str()), &cache), 1) << code;
+    EXPECT_FALSE(TempDir::FileExists(second));
+}
+
 // ---- renames and deletion ----
 
 TEST_F(Shredding, AFailedRenamePausesAndTheNextAttemptDrawsAFreshName)
