@@ -34,7 +34,17 @@ public:
     int32_t m_isFixed = 0;      // GetDriveTypeW of the root gave DRIVE_FIXED
     int32_t m_isFat = 0;        // FAT12 or FAT16 only (0 for FAT32, exFAT and every other file system)
 
-    // Used only by the installer library's lock and unlock operations; nothing here sets or closes them.
+    // Locks the volume through m_hVolume (FSCTL_LOCK_VOLUME), trying up to 102 times, 100 ms apart, while
+    // the request fails. TRUE with m_isLocked = 1; FALSE with m_isLocked unchanged. An unset handle (NULL or
+    // INVALID_HANDLE_VALUE) fails at once with ERROR_INVALID_HANDLE. In VolumeUtilities.cpp (the installer
+    // library's part of the makers' library).
+    BOOL Lock();
+    // One FSCTL_UNLOCK_VOLUME request on m_hVolume: TRUE with m_isLocked = 0, FALSE with it unchanged; an
+    // unset handle fails at once with ERROR_INVALID_HANDLE.
+    BOOL Unlock();
+
+    // Used only by Lock and Unlock. Whoever supplies the handle (OpenVolumeHandle with GENERIC_READ |
+    // GENERIC_WRITE is what the lock requests need) also closes it; the record never does.
     int32_t m_isLocked = 0;
     HANDLE m_hVolume = INVALID_HANDLE_VALUE;
 };

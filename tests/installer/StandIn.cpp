@@ -1,0 +1,64 @@
+#include "StandIn.h"
+
+#include <cstdio>
+
+std::wstring TestBinaryFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+StandIn::StandIn(const wchar_t* fileName, Kind kind)
+    : m_folder(std::make_unique<TempDir>(L"standin"))
+{
+    if (!m_folder->IsValid())
+        return;
+    m_path = m_folder->Join(fileName);
+    if (!CopyFileW((TestBinaryFolder() + L"\\installer_stand_in.exe").c_str(), m_path.c_str(), FALSE))
+        return;
+    static LONG s_count = 0;
+    wchar_t eventName[64];
+    _snwprintf(eventName, 64, L"PellumarStandInReady-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&s_count));
+    eventName[63] = L'\0';
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, eventName);
+    std::wstring commandLine = L"\"" + m_path + L"\" " + (kind == kWindow ? L"-window " : L"-deaf ") + eventName;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (ready && CreateProcessW(m_path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        m_process = info.hProcess;
+        m_processId = info.dwProcessId;
+        const HANDLE waits[] = {ready, m_process};
+        m_started = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+    }
+    if (ready)
+        CloseHandle(ready);
+}
+
+StandIn::~StandIn()
+{
+    if (m_process) {
+        if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(m_process, 1);
+            WaitForSingleObject(m_process, 5000);
+        }
+        CloseHandle(m_process);
+    }
+}
+
+bool StandIn::WaitForEnd(DWORD ms) const
+{
+    return m_process && WaitForSingleObject(m_process, ms) == WAIT_OBJECT_0;
+}
+
+DWORD StandIn::ExitCode() const
+{
+    DWORD code = 0;
+    if (!m_process || !GetExitCodeProcess(m_process, &code))
+        return 0xDEADu;
+    return code;
+}
