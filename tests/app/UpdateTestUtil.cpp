@@ -144,4 +144,43 @@ void RunWhen(std::function<bool()> pred, std::function<void()> action, DWORD tim
     Poll::Next(std::move(pred), std::move(action), deadline, std::move(onTimeout));
 }
 
+StepScript& StepScript::Step(const char* name, std::function<bool()> until, std::function<void()> action)
+{
+    m_steps.push_back(Entry{ name, std::move(until), std::move(action) });
+    return *this;
+}
+
+void StepScript::Start(std::function<void()> giveUp, DWORD stepTimeoutMs)
+{
+    m_giveUp = std::move(giveUp);
+    m_timeout = stepTimeoutMs;
+    m_next = 0;
+    m_deadline = ::GetTickCount64() + m_timeout;
+    RunSoon(20, [this] { Poll(); });
+}
+
+void StepScript::Poll()
+{
+    if (m_next >= m_steps.size())
+        return;
+    Entry& step = m_steps[m_next];
+    if (step.until()) {
+        ++m_next;
+        m_deadline = ::GetTickCount64() + m_timeout;
+        // Scheduled before the action: an action that runs a loop of its own (a menu, a message box)
+        // still lets the next step come.
+        if (m_next < m_steps.size())
+            RunSoon(20, [this] { Poll(); });
+        step.action();
+        return;
+    }
+    if (::GetTickCount64() > m_deadline) {
+        m_failed = step.name;
+        if (m_giveUp)
+            m_giveUp();
+        return;
+    }
+    RunSoon(20, [this] { Poll(); });
+}
+
 }

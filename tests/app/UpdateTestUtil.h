@@ -36,4 +36,30 @@ public:
 void RunWhen(std::function<bool()> pred, std::function<void()> action, DWORD timeoutMs = 10000,
              std::function<void()> onTimeout = nullptr);
 
+// Steps run one after another from whatever message loop runs (modal loops, message boxes): each waits
+// for its condition (polled every 20 ms), then acts. A step whose condition does not come within the
+// time-out records its name in Failed() and runs the script's give-up action instead of the rest.
+class StepScript {
+public:
+    StepScript& Step(const char* name, std::function<bool()> until, std::function<void()> action);
+    StepScript& Step(const char* name, std::function<void()> action) { return Step(name, [] { return true; }, action); }
+    void Start(std::function<void()> giveUp, DWORD stepTimeoutMs = 10000);
+    const std::string& Failed() const { return m_failed; }
+    bool Finished() const { return m_next == m_steps.size() && m_failed.empty(); }
+
+private:
+    void Poll();
+    struct Entry {
+        std::string name;
+        std::function<bool()> until;
+        std::function<void()> action;
+    };
+    std::vector<Entry> m_steps;
+    size_t m_next = 0;
+    ULONGLONG m_deadline = 0;
+    DWORD m_timeout = 10000;
+    std::function<void()> m_giveUp;
+    std::string m_failed;
+};
+
 }
