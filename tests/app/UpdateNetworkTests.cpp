@@ -229,6 +229,14 @@ TEST_F(UpdaterTest, UpgradeDownloadsIntoTheCacheWithTheDownloadLayout)
         EXPECT_TRUE(dlg.IsDownloading());
         // Enter while downloading starts no second download.
         ::SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        // Progress comes by value; the dialog manager's DM_SETDEFID (WM_USER+1) before the thread has
+        // finished ends nothing.
+        ::SendMessageW(dlg.m_hWnd, WM_USER + 2, 30, 60);
+        HWND bar = dlg.Item(IDC_UPDATE_PROGRESS);
+        EXPECT_EQ(::SendMessageW(bar, PBM_GETPOS, 0, 0), 30);
+        EXPECT_EQ(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 60);
+        ::SendMessageW(dlg.m_hWnd, WM_USER + 1, IDOK, 0);
+        EXPECT_TRUE(dlg.IsWindowVisible());
     }, 5000, [&] { dlg.EndDialog(-5); });
     RunSoon(20000, [&] { dlg.EndDialog(-6); });
     EXPECT_EQ(dlg.DoModal(), IDOK);
