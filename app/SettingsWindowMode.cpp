@@ -1,6 +1,14 @@
-// The settings-window mode. The tray settings window is not part of the program yet: the mode ends at once.
+// The settings-window mode: the tray settings window as the application's main window until it ends.
 #include "app/SettingsWindowMode.h"
 
-void RunSettingsWindow(CWinApp* /*app*/, bool /*startHidden*/)
+#include "app/PellumarDlg.h"
+
+void RunSettingsWindow(CWinApp* app, bool startHidden)
 {
+    CPellumarDlg dlg(startHidden ? TRUE : FALSE);
+    if (app)
+        app->m_pMainWnd = &dlg;
+    dlg.DoModal();
+    if (app && app->m_pMainWnd == &dlg)
+        app->m_pMainWnd = nullptr;
 }

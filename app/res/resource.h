@@ -29,3 +29,41 @@
 #define IDC_PERCENT             1014
 #define IDC_ITEMS_REMAINING     1015
 #define IDC_ANIMATION           1017
+
+// ---- CPellumarDlg: the tray settings window ------------------------------------------------------------
+#define IDD_PELLUMAR_DIALOG     102
+#define IDS_ABOUTBOX            101   // "&About Corvane Pellumar..." (system menu)
+#define IDS_UP_TO_DATE          129
+#define IDS_UPDATE_FAILED       130
+#define IDR_TRAY_MENU           132   // pop-up "Manage"
+#define IDR_HELP_MENU           134   // pop-up "Help"
+#define IDC_METHOD              1001
+#define IDC_METHOD_LABEL        1003
+#define IDC_NOTIFY_UPDATES      1010
+#define IDC_SETTINGS_BANNER     1023
+#define ID_TRAY_HELP            32771
+#define ID_TRAY_EXIT            32772
+#define ID_TRAY_CHECK_VERSION   32773
+#define ID_TRAY_CONFIGURE       32774
+#define ID_HELP_VISIT_WEBSITE   32775
+#define ID_HELP_VISIT_FORUM     32776
+#define ID_HELP_VIEW_HELP       32777
+#define ID_HELP_CHECK_UPDATES   32778
+#define ID_HELP_ABOUT           32779
+#define IDM_ABOUTBOX            0x0010   // the system-menu item (a system command: low four bits clear)
+
+// ---- CCorvaneAboutDlg: the about box -------------------------------------------------------------------
+#define IDD_ABOUTBOX            3100
+#define IDS_ABOUT_VERSION       3101  // "%s, Version %s"
+#define IDC_ABOUT_YEAR          2003
+#define IDC_ABOUT_BANNER        2017
+#define IDC_ABOUT_VERSION       2018
+
+// ---- CVersionUpdaterDlg: the update offer and download -------------------------------------------------
+#define IDD_VERSION_UPDATE      3131
+#define IDC_UPDATE_FEATURES     2021
+#define IDC_UPDATE_DETECTED     2022
+#define IDC_UPDATE_DONT_SHOW    2024
+#define IDC_UPDATE_PROGRESS     2025
+#define IDC_UPDATE_FEATURES_LABEL 2026
+#define IDC_UPDATE_REMIND_LATER 2027

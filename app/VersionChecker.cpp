@@ -1,0 +1,309 @@
+// The update feed: fetch, bounds and parse.
+#include "app/VersionChecker.h"
+
+#include <tinyxml.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Splits the feed address once for both halves.
+void SplitFeedUrl(const CString& url, CString* server, CString* path)
+{
+    CString rest(url);
+    rest.Replace(L"http://", L"");
+    int slash = rest.Find(L'/');
+    if (slash < 0) {
+        server->Empty();
+        path->Empty();
+        return;
+    }
+    *server = rest.Left(slash);
+    *path = rest.Mid(slash);
+}
+
+// One piece of a version text, read as a signed decimal clamped to 32 bits.
+int ReadPiece(const std::string& piece)
+{
+    size_t i = 0;
+    while (i < piece.size() && (piece[i] == ' ' || (piece[i] >= '\t' && piece[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
+        negative = piece[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
+        value = value * 10 + (piece[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;   // enough to clamp either way
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+// The text of an element: its first child when that is a text node.
+CString ElementText(const TiXmlNode* element)
+{
+    const TiXmlNode* first = element ? element->FirstChild() : nullptr;
+    const TiXmlText* text = first ? first->ToText() : nullptr;
+    return text ? DecodeFeedText(text->Value()) : CString();
+}
+
+const char* ElementBytes(const TiXmlNode* element)
+{
+    const TiXmlNode* first = element ? element->FirstChild() : nullptr;
+    const TiXmlText* text = first ? first->ToText() : nullptr;
+    return text ? text->Value() : nullptr;
+}
+
+void SetStepTimeouts(HINTERNET handle, const CVersionChecker::Limits& limits)
+{
+    DWORD timeout = limits.stepTimeoutMs;
+    ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+    DWORD retries = limits.connectRetries;
+    ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof(retries));
+}
+
+// Reads the whole body into *body; false when a read fails, the body is too long or the deadline passes.
+// Each step asks what has arrived first (bounded by the receive time-out) and reads only that, so a
+// server that drips its answer cannot hold a read past the deadline.
+bool ReadBody(HINTERNET request, const CVersionChecker::Limits& limits, std::string* body)
+{
+    const ULONGLONG started = ::GetTickCount64();
+    char buffer[1024];
+    for (;;) {
+        if (::GetTickCount64() - started > limits.deadlineMs)
+            return false;
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0))
+            return false;
+        DWORD got = 0;
+        if (available > 0 && !::InternetReadFile(request, buffer, (std::min)(available, 1023UL), &got))
+            return false;
+        if (got == 0) {
+            // A connection that ended before the announced length is a failed read, not a short feed.
+            DWORD announced = 0;
+            DWORD size = sizeof(announced);
+            if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size, nullptr))
+                return body->size() == announced;
+            return true;
+        }
+        if (body->size() + got > limits.maxBodyBytes)
+            return false;
+        body->append(buffer, got);
+    }
+}
+
+}
+
+bool IsUpToDate(const ProductVersion& running, const ProductVersion& offered)
+{
+    if (running.major != offered.major)
+        return running.major > offered.major;
+    if (running.minor != offered.minor)
+        return running.minor > offered.minor;
+    return running.build >= offered.build;
+}
+
+BOOL ParseVersionString(ProductVersion* version, const char* text)
+{
+    if (!version || !text)
+        return FALSE;
+    int* fields[] = { &version->major, &version->minor, &version->build };
+    size_t found = 0;
+    const char* p = text;
+    while (*p && found < 3) {
+        const char* end = std::strchr(p, '.');
+        size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        if (length > 0)
+            *fields[found++] = ReadPiece(std::string(p, length));
+        p += length;
+        if (*p == '.')
+            ++p;
+    }
+    return found == 3 ? TRUE : FALSE;
+}
+
+CString DecodeFeedText(const char* text)
+{
+    if (!text || !*text)
+        return CString();
+    for (UINT codePage : { static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_THREAD_ACP) }) {
+        const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+        int length = ::MultiByteToWideChar(codePage, flags, text, -1, nullptr, 0);
+        if (length <= 0)
+            continue;
+        CString result;
+        wchar_t* buffer = result.GetBufferSetLength(length);
+        ::MultiByteToWideChar(codePage, flags, text, -1, buffer, length);
+        result.ReleaseBuffer(length - 1);
+        return result;
+    }
+    return CString();
+}
+
+CVersionChecker::CVersionChecker(const wchar_t* feedUrl) : m_strFeedUrl(feedUrl)
+{
+}
+
+CVersionChecker::~CVersionChecker() = default;
+
+CString CVersionChecker::GetServerName() const
+{
+    CString server, path;
+    SplitFeedUrl(m_strFeedUrl, &server, &path);
+    return server;
+}
+
+CString CVersionChecker::GetObjectPath() const
+{
+    CString server, path;
+    SplitFeedUrl(m_strFeedUrl, &server, &path);
+    return path;
+}
+
+bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
+{
+    if (!text)
+        return false;
+    // Skips past the first occurrence of close at or after p; the end of the text when there is none.
+    auto skipPast = [](const char* p, const char* close) {
+        const char* found = std::strstr(p, close);
+        return found ? found + std::strlen(close) : p + std::strlen(p);
+    };
+    int depth = 0;
+    const char* p = text;
+    while (*p) {
+        if (*p != '<') {
+            ++p;
+            continue;
+        }
+        if (std::strncmp(p, "<!--", 4) == 0) {
+            p = skipPast(p + 4, "-->");
+        } else if (std::strncmp(p, "<![CDATA[", 9) == 0) {
+            p = skipPast(p + 9, "]]>");
+        } else if (p[1] == '?') {
+            p = skipPast(p + 2, "?>");
+        } else if (p[1] == '!') {
+            p = skipPast(p + 2, ">");
+        } else if (p[1] == '/') {
+            --depth;
+            p = skipPast(p + 2, ">");
+        } else {
+            // A start tag, to its '>' with quoted values skipped whole (a quoted "/>" ends nothing).
+            ++p;
+            char previous = 0;
+            while (*p && *p != '>') {
+                if (*p == '"' || *p == '\'') {
+                    const char quote = *p++;
+                    while (*p && *p != quote)
+                        ++p;
+                    if (*p)
+                        ++p;
+                    previous = quote;
+                    continue;
+                }
+                previous = *p++;
+            }
+            if (!*p)
+                return false;   // an unfinished tag: the parser stops there
+            ++p;
+            if (previous != '/' && ++depth > maxDepth)
+                return true;
+        }
+    }
+    return false;
+}
+
+BOOL CVersionChecker::ParseFeed(const char* text)
+{
+    m_pInfo.reset();
+    if (!text || NestsDeeperThan(text, m_limits.maxNesting))
+        return FALSE;
+    auto info = std::make_unique<CUpdateInfo>();
+    info->m_feedHost = GetServerName();
+
+    // A feed in UTF-8 is parsed as UTF-8. Any other bytes are parsed one by one: taken as UTF-8, an ANSI
+    // letter would swallow the characters after it ("\xE9</" as one character) and break the structure.
+    const bool utf8 = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0) > 0;
+    TiXmlDocument document;
+    document.Parse(text, nullptr, utf8 ? TIXML_ENCODING_UTF8 : TIXML_ENCODING_LEGACY);
+
+    const TiXmlElement* root = document.FirstChildElement();
+    const TiXmlNode* win32 = root ? root->FirstChild("Win32") : nullptr;
+    const TiXmlNode* firstNode = win32 ? win32->FirstChild() : nullptr;
+    const TiXmlElement* first = firstNode ? firstNode->ToElement() : nullptr;
+    if (!first)
+        return FALSE;
+    const TiXmlElement* version = first->NextSiblingElement();
+    if (!version || !ParseVersionString(&info->m_version, ElementBytes(version)))
+        return FALSE;
+    const TiXmlElement* url = version->NextSiblingElement();
+    if (!url)
+        return FALSE;
+    info->m_downloadUrl = ElementText(url);
+
+    const TiXmlNode* features = root->FirstChild("Features");
+    const TiXmlNode* firstFeature = features ? features->FirstChild() : nullptr;
+    for (const TiXmlElement* item = firstFeature ? firstFeature->ToElement() : nullptr; item;
+         item = item->NextSiblingElement()) {
+        CString line = ElementText(item);
+        if (!line.IsEmpty())
+            info->m_features.push_back(line);
+    }
+    m_pInfo = std::move(info);
+    return TRUE;
+}
+
+CUpdateInfo* CVersionChecker::Check(const ProductVersion& running, HINTERNET session)
+{
+    m_pInfo.reset();
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    bool succeeded = false;
+    const CString server = GetServerName();
+    const CString path = GetObjectPath();
+    std::string body;
+
+    SetStepTimeouts(session, m_limits);
+    if (!server.IsEmpty())
+        connection = ::InternetConnectW(session, server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection)
+        request = ::HttpOpenRequestW(connection, L"GET", path, L"HTTP/1.1", nullptr, nullptr,
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT, 0);
+    if (request) {
+        // Wine does not pass the session's time-outs on to its requests: the request gets its own.
+        SetStepTimeouts(request, m_limits);
+        DWORD status = 0;
+        DWORD size = sizeof(status);
+        if (::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
+            ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+            status == HTTP_STATUS_OK && ReadBody(request, m_limits, &body) && ParseFeed(body.c_str())) {
+            m_pInfo->m_upToDate = IsUpToDate(running, m_pInfo->m_version) ? TRUE : FALSE;
+            succeeded = true;
+        }
+    }
+
+    if (request)
+        ::InternetCloseHandle(request);
+    if (connection)
+        ::InternetCloseHandle(connection);
+    if (session)
+        ::InternetCloseHandle(session);
+    if (!succeeded)
+        m_pInfo.reset();
+    return m_pInfo.get();
+}

@@ -1,0 +1,89 @@
+#pragma once
+// CVersionUpdaterDlg: offers a newer version (its feature lines, Upgrade, "Remaind me later", Cancel) and,
+// on Upgrade, downloads its installer into the Internet cache on a worker thread, showing the progress.
+// DoModal: IDOK when the download produced a local file (GetLocalPath), IDCANCEL otherwise. The caller
+// checks and starts the file; the dialog starts nothing.
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+
+#include "app/VersionChecker.h"
+#include "framework/Framework.h"
+
+// The download's parameter block, shared by the dialog and its thread: each holds a reference, so the
+// block, its cancel event and its strings live until both have let go. The dialog lets go (Detach) when
+// it is cancelled or destroyed; from then on the thread sends it nothing and stops at its next progress
+// report.
+class DownloadTask {
+public:
+    DownloadTask(HWND dialog, const CString& url);
+    ~DownloadTask();
+    DownloadTask(const DownloadTask&) = delete;
+    DownloadTask& operator=(const DownloadTask&) = delete;
+
+    // Dialog side.
+    void Detach();                        // no more messages; the transfer aborts at its next report
+    bool IsFinished() const;              // the thread has posted WM_USER+1
+    CString LocalPath() const;            // final once IsFinished
+
+    // Thread side.
+    bool Post(UINT message, WPARAM wParam, LPARAM lParam);   // false once detached
+    bool IsCancelled() const;
+    void Finish(const CString& localPath);                    // records the result, posts WM_USER+1
+    void SetHttpStatus(DWORD status);
+    DWORD HttpStatus() const;
+
+    const CString strUrl;                 // copy of the feed's download address
+    HANDLE const hCancelEvent;            // auto-reset; set by Detach, polled by the progress callback
+
+private:
+    mutable std::mutex m_lock;
+    HWND m_hDialog;                       // NULL once the dialog let go
+    CString m_strLocalPath;               // path in the Internet cache; empty after a failure
+    bool m_finished = false;
+    DWORD m_httpStatus = 0;               // the server's answer, 0 until one arrived
+};
+
+// The download thread: takes a heap std::shared_ptr<DownloadTask>* (and deletes it); returns 0.
+UINT DownloadThreadProc(LPVOID param);
+
+class CVersionUpdaterDlg : public CDialogEx {
+public:
+    static constexpr UINT IDD = 3131;
+    static constexpr UINT WM_DOWNLOAD_FINISHED = WM_USER + 1;   // wParam, lParam 0
+    static constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 2;   // wParam progress, lParam maximum (values)
+
+    // info: the check's record, borrowed for the dialog's life.
+    explicit CVersionUpdaterDlg(const CUpdateInfo* info);
+    ~CVersionUpdaterDlg() override;
+
+    // After IDOK: the downloaded file.
+    CString GetLocalPath() const { return m_task ? m_task->LocalPath() : CString(); }
+    // Upgrade found an address that is not http(s) on the feed's host: nothing was downloaded.
+    bool WasAddressRefused() const { return m_addressRefused; }
+    bool IsDownloading() const { return m_task && !m_task->IsFinished(); }
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+
+    void OnUpgrade();                                         // BN_CLICKED IDOK (and Enter)
+    LRESULT OnDownloadFinished(WPARAM wParam, LPARAM lParam); // WM_USER+1 (also DM_SETDEFID)
+    LRESULT OnDownloadProgress(WPARAM wParam, LPARAM lParam); // WM_USER+2 (also DM_REPOSITION)
+    void OnCancelButton();                                    // BN_CLICKED IDCANCEL (and Escape)
+    void OnRemindLater();                                     // BN_CLICKED 2027
+    void OnDestroy();                                         // WM_DESTROY: lets go of a running download
+    DECLARE_MESSAGE_MAP()
+
+    void ShowDownloadLayout(bool downloading);
+    void EndDownloadState();
+
+    const CUpdateInfo* m_pInfo;                 // borrowed
+    std::shared_ptr<DownloadTask> m_task;       // set from Upgrade on: the download of this dialog
+    bool m_waitCursor = false;                  // the download state's wait cursor is shown
+    bool m_addressRefused = false;
+    CButton m_chkDontShowAgain;                 // 2024: can be ticked; changes nothing
+    CProgressCtrl m_progressCtrl;               // 2025
+    CListBox m_listFeatures;                    // 2021
+};

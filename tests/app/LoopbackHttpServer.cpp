@@ -1,0 +1,206 @@
+#include "LoopbackHttpServer.h"
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+
+namespace {
+
+struct WinsockUp {
+    WinsockUp()
+    {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+};
+WinsockUp g_winsock;
+
+bool SendAll(SOCKET s, const char* data, size_t size)
+{
+    while (size > 0) {
+        int sent = ::send(s, data, static_cast<int>(size), 0);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+const char* Reason(int status)
+{
+    return status == 200 ? "OK" : status == 404 ? "Not Found" : "Error";
+}
+
+}
+
+LoopbackHttpServer::LoopbackHttpServer()
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof(address);
+    if (m_listener == INVALID_SOCKET || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(m_listener, 16) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (m_listener != INVALID_SOCKET)
+            ::closesocket(m_listener);
+        m_listener = INVALID_SOCKET;
+        return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_acceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer()
+{
+    m_stop = true;
+    if (m_acceptThread.joinable())
+        m_acceptThread.join();
+    std::vector<std::thread> connections;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        connections.swap(m_connections);
+    }
+    for (auto& t : connections)
+        t.join();
+    if (m_listener != INVALID_SOCKET)
+        ::closesocket(m_listener);
+}
+
+std::wstring LoopbackHttpServer::Url(const std::wstring& path) const
+{
+    return L"http://127.0.0.1:" + std::to_wstring(m_port) + path;
+}
+
+void LoopbackHttpServer::Set(const std::string& path, const Answer& answer)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_answers[path] = answer;
+}
+
+int LoopbackHttpServer::Requests(const std::string& path) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = m_requests.find(path);
+    return it == m_requests.end() ? 0 : it->second;
+}
+
+int LoopbackHttpServer::Requests() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    int total = 0;
+    for (auto& entry : m_requests)
+        total += entry.second;
+    return total;
+}
+
+USHORT LoopbackHttpServer::ClosedPort()
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+void LoopbackHttpServer::AcceptLoop()
+{
+    while (!m_stop) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_listener, &readable);
+        timeval wait{ 0, 20000 };
+        if (::select(0, &readable, nullptr, nullptr, &wait) <= 0)
+            continue;
+        SOCKET client = ::accept(m_listener, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            continue;
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_connections.emplace_back([this, client] { Serve(client); });
+    }
+}
+
+void LoopbackHttpServer::Serve(SOCKET client)
+{
+    // Reads one request (to its blank line), bounded by the stop flag.
+    std::string request;
+    while (!m_stop && request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client, &readable);
+        timeval wait{ 0, 20000 };
+        if (::select(0, &readable, nullptr, nullptr, &wait) <= 0)
+            continue;
+        char buffer[2048];
+        int got = ::recv(client, buffer, sizeof(buffer), 0);
+        if (got <= 0)
+            break;
+        request.append(buffer, static_cast<size_t>(got));
+    }
+    std::string path;
+    size_t space = request.find(' ');
+    if (space != std::string::npos) {
+        size_t end = request.find(' ', space + 1);
+        path = request.substr(space + 1, end == std::string::npos ? std::string::npos : end - space - 1);
+    }
+    Answer answer;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (!path.empty())
+            ++m_requests[path];
+        auto it = m_answers.find(path);
+        if (it != m_answers.end())
+            answer = it->second;
+        else
+            answer = Answer{ 404, "<html>not here</html>" };
+    }
+    auto waitStop = [this](DWORD ms) {
+        for (DWORD waited = 0; waited < ms && !m_stop; waited += 10)
+            ::Sleep((std::min)(10UL, ms - waited));
+    };
+    std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
+    if (answer.send != Send::Unlimited)
+        head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+    head += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
+
+    switch (answer.send) {
+    case Send::Whole:
+        SendAll(client, head.data(), head.size()) && SendAll(client, answer.body.data(), answer.body.size());
+        break;
+    case Send::Stall:
+        while (!m_stop)
+            waitStop(50);
+        break;
+    case Send::Drip:
+        if (SendAll(client, head.data(), head.size()))
+            for (size_t i = 0; i < answer.body.size() && !m_stop; ++i) {
+                if (!SendAll(client, &answer.body[i], 1))
+                    break;
+                waitStop(answer.dripMs);
+            }
+        break;
+    case Send::CutShort: {
+        if (SendAll(client, head.data(), head.size()))
+            SendAll(client, answer.body.data(), answer.body.size() / 2);
+        linger reset{ 1, 0 };   // close with a reset, not an orderly end
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
+        break;
+    }
+    case Send::Unlimited: {
+        if (!SendAll(client, head.data(), head.size()))
+            break;
+        std::string chunk(4096, 'x');
+        while (!m_stop && SendAll(client, chunk.data(), chunk.size()))
+            ;
+        break;
+    }
+    }
+    ::shutdown(client, SD_SEND);
+    ::closesocket(client);
+}

@@ -1,0 +1,60 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 inside the test program, on threads of its own: each path answers
+// as set (status, body, and how the body is sent); every request is counted.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LoopbackHttpServer {
+public:
+    enum class Send {
+        Whole,        // headers and body at once
+        Stall,        // accepts, reads the request and never answers
+        Drip,         // headers, then the body one byte per dripMs
+        CutShort,     // announces the whole body, sends half of it and resets the connection
+        Unlimited,    // 200 without a length, body bytes until the client goes away
+    };
+    struct Answer {
+        int status = 200;
+        std::string body;
+        Send send = Send::Whole;
+        DWORD dripMs = 100;
+    };
+
+    LoopbackHttpServer();
+    ~LoopbackHttpServer();   // stops every connection and waits for its threads
+    LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+    LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+    bool IsListening() const { return m_listener != INVALID_SOCKET; }
+    USHORT Port() const { return m_port; }
+    // "http://127.0.0.1:<port>" + path
+    std::wstring Url(const std::wstring& path) const;
+
+    // Unknown paths get 404.
+    void Set(const std::string& path, const Answer& answer);
+    int Requests(const std::string& path) const;
+    int Requests() const;
+
+    // A port on 127.0.0.1 on which nothing listens.
+    static USHORT ClosedPort();
+
+private:
+    void AcceptLoop();
+    void Serve(SOCKET client);
+
+    SOCKET m_listener = INVALID_SOCKET;
+    USHORT m_port = 0;
+    std::atomic<bool> m_stop{ false };
+    std::thread m_acceptThread;
+    mutable std::mutex m_lock;
+    std::map<std::string, Answer> m_answers;
+    std::map<std::string, int> m_requests;
+    std::vector<std::thread> m_connections;
+};

@@ -1,0 +1,186 @@
+#include "UpdateTestUtil.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace updtest {
+
+std::string FeedText(const std::string& version, const std::string& url, const std::vector<std::string>& features)
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<PellumarVersion>\n  <Win32>\n"
+                       "    <Text>Corvane Pellumar</Text>\n    <Version>" + version + "</Version>\n"
+                       "    <Url>" + url + "</Url>\n  </Win32>\n";
+    if (!features.empty()) {
+        text += "  <Features>\n";
+        for (const std::string& line : features)
+            text += "    <Feature>" + line + "</Feature>\n";
+        text += "  </Features>\n";
+    }
+    return text + "</PellumarVersion>\n";
+}
+
+namespace {
+
+using ConnectFn = decltype(::InternetConnectW);
+using OpenRequestFn = decltype(::HttpOpenRequestW);
+using CloseFn = decltype(::InternetCloseHandle);
+
+struct RedirectState {
+    USHORT port = 0;
+    INTERNET_PORT requested = 0;
+    std::mutex lock;
+    std::map<HINTERNET, int> closes;   // handles handed out and how often each was closed
+    ImportPatch<ConnectFn>* connect = nullptr;
+    ImportPatch<OpenRequestFn>* open = nullptr;
+    ImportPatch<CloseFn>* close = nullptr;
+};
+RedirectState* g_state = nullptr;
+std::unique_ptr<ImportPatch<ConnectFn>> g_connect;
+std::unique_ptr<ImportPatch<OpenRequestFn>> g_open;
+std::unique_ptr<ImportPatch<CloseFn>> g_close;
+
+HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
+                             DWORD service, DWORD flags, DWORD_PTR context)
+{
+    g_state->requested = port;
+    if (port == INTERNET_DEFAULT_HTTP_PORT) {
+        server = L"127.0.0.1";
+        port = g_state->port;
+    }
+    HINTERNET h = g_connect->Original()(session, server, port, user, password, service, flags, context);
+    if (h) {
+        std::lock_guard<std::mutex> hold(g_state->lock);
+        g_state->closes[h] = 0;
+    }
+    return h;
+}
+
+HINTERNET WINAPI FakeOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
+                                 LPCWSTR* accept, DWORD flags, DWORD_PTR context)
+{
+    HINTERNET h = g_open->Original()(connection, verb, object, version, referrer, accept, flags, context);
+    if (h) {
+        std::lock_guard<std::mutex> hold(g_state->lock);
+        g_state->closes[h] = 0;
+    }
+    return h;
+}
+
+BOOL WINAPI SpyClose(HINTERNET handle)
+{
+    {
+        std::lock_guard<std::mutex> hold(g_state->lock);
+        auto it = g_state->closes.find(handle);
+        if (it != g_state->closes.end())
+            ++it->second;
+    }
+    return g_close->Original()(handle);
+}
+
+}
+
+RedirectPort80::RedirectPort80(USHORT port)
+{
+    g_state = new RedirectState;
+    g_state->port = port;
+    g_connect = std::make_unique<ImportPatch<ConnectFn>>("InternetConnectW", &FakeConnect);
+    g_open = std::make_unique<ImportPatch<OpenRequestFn>>("HttpOpenRequestW", &FakeOpenRequest);
+    g_close = std::make_unique<ImportPatch<CloseFn>>("InternetCloseHandle", &SpyClose);
+}
+
+RedirectPort80::~RedirectPort80()
+{
+    g_close.reset();
+    g_open.reset();
+    g_connect.reset();
+    delete g_state;
+    g_state = nullptr;
+}
+
+bool RedirectPort80::IsActive() const
+{
+    return g_connect->IsActive() && g_open->IsActive() && g_close->IsActive();
+}
+
+int RedirectPort80::Opened() const
+{
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    return static_cast<int>(g_state->closes.size());
+}
+
+bool RedirectPort80::EachClosedOnce() const
+{
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    for (auto& entry : g_state->closes)
+        if (entry.second != 1)
+            return false;
+    return true;
+}
+
+INTERNET_PORT RedirectPort80::RequestedPort() const
+{
+    return g_state->requested;
+}
+
+void RunWhen(std::function<bool()> pred, std::function<void()> action, DWORD timeoutMs, std::function<void()> onTimeout)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    struct Poll {
+        static void Next(std::function<bool()> pred, std::function<void()> action, ULONGLONG deadline,
+                         std::function<void()> onTimeout)
+        {
+            RunSoon(20, [=] {
+                if (pred())
+                    action();
+                else if (::GetTickCount64() > deadline) {
+                    if (onTimeout)
+                        onTimeout();
+                } else
+                    Next(pred, action, deadline, onTimeout);
+            });
+        }
+    };
+    Poll::Next(std::move(pred), std::move(action), deadline, std::move(onTimeout));
+}
+
+StepScript& StepScript::Step(const char* name, std::function<bool()> until, std::function<void()> action)
+{
+    m_steps.push_back(Entry{ name, std::move(until), std::move(action) });
+    return *this;
+}
+
+void StepScript::Start(std::function<void()> giveUp, DWORD stepTimeoutMs)
+{
+    m_giveUp = std::move(giveUp);
+    m_timeout = stepTimeoutMs;
+    m_next = 0;
+    m_deadline = ::GetTickCount64() + m_timeout;
+    RunSoon(20, [this] { Poll(); });
+}
+
+void StepScript::Poll()
+{
+    if (m_next >= m_steps.size())
+        return;
+    Entry& step = m_steps[m_next];
+    if (step.until()) {
+        ++m_next;
+        m_deadline = ::GetTickCount64() + m_timeout;
+        // Scheduled before the action: an action that runs a loop of its own (a menu, a message box)
+        // still lets the next step come.
+        if (m_next < m_steps.size())
+            RunSoon(20, [this] { Poll(); });
+        step.action();
+        return;
+    }
+    if (::GetTickCount64() > m_deadline) {
+        m_failed = step.name;
+        if (m_giveUp)
+            m_giveUp();
+        return;
+    }
+    RunSoon(20, [this] { Poll(); });
+}
+
+}

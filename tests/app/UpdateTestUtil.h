@@ -1,0 +1,65 @@
+#pragma once
+// Helpers of the update tests: a feed text, the WinINet seam that sends the feed's port-80 connection to
+// the test server, and running steps inside a dialog's modal loop.
+#include <windows.h>
+#include <wininet.h>
+
+#include <functional>
+#include <string>
+
+#include "DialogTestUtil.h"
+#include "ImportPatch.h"
+
+namespace updtest {
+
+// A feed offering version with the download address url and the feature lines.
+std::string FeedText(const std::string& version, const std::string& url,
+                     const std::vector<std::string>& features = {});
+
+// The checker always connects to port 80; the feed tests serve it from a port of their own. While the
+// object lives, InternetConnectW to port 80 goes to 127.0.0.1:port instead (whatever host was named),
+// and the handles InternetConnectW and HttpOpenRequestW hand out are counted against their closes.
+class RedirectPort80 {
+public:
+    explicit RedirectPort80(USHORT port);
+    ~RedirectPort80();
+    bool IsActive() const;
+    // Handles handed out, and whether each was closed exactly once.
+    int Opened() const;
+    bool EachClosedOnce() const;
+    // The port the checker asked for last.
+    INTERNET_PORT RequestedPort() const;
+};
+
+// Runs action from the running modal loop once pred() holds (polled every 20 ms, for at most timeoutMs;
+// then onTimeout runs instead, if given).
+void RunWhen(std::function<bool()> pred, std::function<void()> action, DWORD timeoutMs = 10000,
+             std::function<void()> onTimeout = nullptr);
+
+// Steps run one after another from whatever message loop runs (modal loops, message boxes): each waits
+// for its condition (polled every 20 ms), then acts. A step whose condition does not come within the
+// time-out records its name in Failed() and runs the script's give-up action instead of the rest.
+class StepScript {
+public:
+    StepScript& Step(const char* name, std::function<bool()> until, std::function<void()> action);
+    StepScript& Step(const char* name, std::function<void()> action) { return Step(name, [] { return true; }, action); }
+    void Start(std::function<void()> giveUp, DWORD stepTimeoutMs = 10000);
+    const std::string& Failed() const { return m_failed; }
+    bool Finished() const { return m_next == m_steps.size() && m_failed.empty(); }
+
+private:
+    void Poll();
+    struct Entry {
+        std::string name;
+        std::function<bool()> until;
+        std::function<void()> action;
+    };
+    std::vector<Entry> m_steps;
+    size_t m_next = 0;
+    ULONGLONG m_deadline = 0;
+    DWORD m_timeout = 10000;
+    std::function<void()> m_giveUp;
+    std::string m_failed;
+};
+
+}
