@@ -29,3 +29,9 @@
 #define IDC_PERCENT             1014
 #define IDC_ITEMS_REMAINING     1015
 #define IDC_ANIMATION           1017
+
+// CPellumarApp (start-up): message boxes.
+#define IDS_SOCKETS_INIT_FAILED 103   // "Windows sockets initialization failed."
+#define IDS_SHARED_MEMORY_ERROR 110   // the request cannot be opened, mapped or taken as given
+#define IDS_ONE_INSTANCE_ONLY   135   // a request while another one runs
+#define IDS_MULTIPLE_DRIVES     138   // a request that names more than one drive root
