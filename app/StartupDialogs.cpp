@@ -2,25 +2,41 @@
 #include "app/StartupDialogs.h"
 
 #include "app/SettingsWindowMode.h"
+#include "app/jobs/ConfirmDeletionDlg.h"
+#include "app/jobs/DeleteItemDlg.h"
+#include "app/jobs/RecycleBinConfirmationDlg.h"
 
 INT_PTR CStartupDialogs::ConfirmRecycleBin()
 {
-    return IDCANCEL;
+    CRecycleBinConfirmationDlg dialog;
+    return dialog.DoModal();
 }
 
-INT_PTR CStartupDialogs::ConfirmDeletion(const CString&, BOOL, UINT, BOOL)
+INT_PTR CStartupDialogs::ConfirmDeletion(const CString& path, BOOL isFolder, UINT count, BOOL freeSpace)
 {
-    return IDCANCEL;
+    CConfirmDeletionDlg dialog(path, isFolder, count, freeSpace);
+    return dialog.DoModal();
 }
 
-INT_PTR CStartupDialogs::RunDeleteItems(const PathList*, const PathList*, BOOL)
+INT_PTR CStartupDialogs::RunDeleteItems(const PathList* files, const PathList* folders, BOOL recycleBin)
 {
-    return IDCANCEL;
+    // The dialog object goes before the result is handed back: its destructor waits for every job.
+    INT_PTR result;
+    {
+        CDeleteItemDlg dialog(files, folders, recycleBin);
+        result = dialog.DoModal();
+    }
+    return result;
 }
 
-INT_PTR CStartupDialogs::RunCleanFreeSpace(const CString&)
+INT_PTR CStartupDialogs::RunCleanFreeSpace(const CString& drive)
 {
-    return IDCANCEL;
+    INT_PTR result;
+    {
+        CDeleteItemDlg dialog(drive);
+        result = dialog.DoModal();
+    }
+    return result;
 }
 
 void CStartupDialogs::RunSettingsWindow(CWinApp* app, bool startHidden)
