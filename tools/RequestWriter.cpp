@@ -136,6 +136,13 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& prob
             return false;
         }
     }
+    // The program takes its whole command line for the name, except these, which choose its other modes.
+    if (!options.m_name.empty() &&
+        (_wcsicmp(options.m_name.c_str(), L"-minimized") == 0 || _wcsicmp(options.m_name.c_str(), L"/restart") == 0 ||
+         options.m_name.find_first_of(L" \t\"") != std::wstring::npos)) {
+        problem = L"the program cannot take " + options.m_name + L" as a request's name";
+        return false;
+    }
     if (options.m_program.empty())
         options.m_program = BesideThisTool(L"Pellumar.exe");
     if (options.m_name.empty())

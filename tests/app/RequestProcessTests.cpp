@@ -255,3 +255,33 @@ TEST(RequestProcess, MalformedRequestShows110AndTouchesNothing)
         EXPECT_EQ(10u, TempDir::FileSize(file));
     }
 }
+
+TEST(RequestProcess, WriterWantsAFreshMappingAndANameTheProgramTakes)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.IsValid());
+    const std::wstring file = dir.WriteFile(L"file.txt", 10, 'f');
+
+    // A mapping of that name exists already: it is someone else's request, left alone.
+    const std::wstring name = L"PellumarTaken-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE taken = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+    ASSERT_TRUE(taken);
+    auto* view = static_cast<uint8_t*>(MapViewOfFile(taken, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_TRUE(view);
+    view[1] = 0x5A;
+    {
+        Writer writer({L"--name", name, L"--file", file});
+        EXPECT_EQ(2u, writer.Wait());
+        EXPECT_TRUE(ProgramsOf(writer).empty()) << "the program is not started";
+    }
+    EXPECT_EQ(0, view[0]);
+    EXPECT_EQ(0x5A, view[1]);
+    UnmapViewOfFile(view);
+    CloseHandle(taken);
+
+    for (const wchar_t* other : {L"-MINIMIZED", L"/restart", L"two words"}) {
+        Writer writer({L"--name", other, L"--file", file});
+        EXPECT_EQ(2u, writer.Wait());
+    }
+    EXPECT_EQ(10u, TempDir::FileSize(file));
+}
