@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "AllocationCounter.h"
 #include "DialogRunner.h"
 #include "JobTestUtil.h"
 #include "TempDir.h"
@@ -50,36 +51,34 @@ public:
     UINT TemplateId() const { return m_nIDTemplate; }
 };
 
-// Sees every progress message the dialog takes from its queue, before it is handled (a WH_GETMESSAGE hook
-// of the test thread), so that a test can act at a given point of the job.
-class ProgressSpy {
+// Sees every message the test thread takes from its queue, before it is handled (a WH_GETMESSAGE hook),
+// so that a test can act at a given point of the job.
+class MessageSpy {
 public:
-    explicit ProgressSpy(std::function<void(const MSG&, const DeleteProgress&)> onProgress)
-        : m_onProgress(std::move(onProgress))
+    explicit MessageSpy(std::function<void(const MSG&)> onMessage) : m_onMessage(std::move(onMessage))
     {
         s_spy = this;
-        m_hook = SetWindowsHookExW(WH_GETMESSAGE, &ProgressSpy::Hook, nullptr, GetCurrentThreadId());
+        m_hook = SetWindowsHookExW(WH_GETMESSAGE, &MessageSpy::Hook, nullptr, GetCurrentThreadId());
     }
-    ~ProgressSpy()
+    ~MessageSpy()
     {
         UnhookWindowsHookEx(m_hook);
         s_spy = nullptr;
     }
-    ProgressSpy(const ProgressSpy&) = delete;
-    ProgressSpy& operator=(const ProgressSpy&) = delete;
+    MessageSpy(const MessageSpy&) = delete;
+    MessageSpy& operator=(const MessageSpy&) = delete;
     bool IsActive() const { return m_hook != nullptr; }
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
     {
-        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
-        if (code == HC_ACTION && wParam == PM_REMOVE && s_spy && msg->message == WM_DELETE_PROGRESS && msg->wParam)
-            s_spy->m_onProgress(*msg, *reinterpret_cast<const DeleteProgress*>(msg->wParam));
+        if (code == HC_ACTION && wParam == PM_REMOVE && s_spy)
+            s_spy->m_onMessage(*reinterpret_cast<const MSG*>(lParam));
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
 
-    static inline ProgressSpy* s_spy = nullptr;
-    std::function<void(const MSG&, const DeleteProgress&)> m_onProgress;
+    static inline MessageSpy* s_spy = nullptr;
+    std::function<void(const MSG&)> m_onMessage;
     HHOOK m_hook = nullptr;
 };
 
@@ -253,7 +252,10 @@ TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePause
     bool stateWhileResumed = false;
     DWORD cancelClicked = 0;
     DWORD cancelTook = 0;
-    ProgressSpy spy([&](const MSG& msg, const DeleteProgress& progress) {
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message != WM_DELETE_PROGRESS || !msg.wParam)
+            return;
+        const DeleteProgress& progress = *reinterpret_cast<const DeleteProgress*>(msg.wParam);
         ++progressSeen;
         const bool midFile = progress.m_bytesProcessed > 0 && progress.m_bytesProcessed < size / 2;
         if (step == kRunning && midFile) {
@@ -378,6 +380,62 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
     EXPECT_EQ(3u, dlg.m_totalItems);  // the real totals
     EXPECT_TRUE(AllGone(files));
     EXPECT_FALSE(Exists(tree));  // the early completion did not end the job before its end
+}
+
+TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQueued)
+{
+    const PathList warmUpFiles = Files(3, 10);
+    const PathList folders;
+    {
+        TestDlg warmUp(&warmUpFiles, &folders, FALSE);
+        ASSERT_EQ(IDOK, warmUp.DoModal());
+    }
+
+    PathList files;
+    for (int i = 0; i < 3; ++i)
+        files.push_back(File(L"g" + std::to_wstring(i), 5000));
+    std::unique_ptr<TestDlg> dlg;
+    HWND dialog = nullptr;
+    int dropped = 0;
+    int queued = 0;
+    DialogWatch watch([&] { return dlg ? dlg->m_hWnd : nullptr; }, 1);
+    watch.m_onTick = [&](HWND hwnd) {
+        if (watch.m_ticks != 1)
+            return;
+        // While a handler holds the semaphore, progress and status are dropped, and still freed.
+        dialog = hwnd;
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dlg->m_semaphore, 0));
+        for (int i = 0; i < 20; ++i, ++dropped) {
+            PostMessageW(hwnd, WM_DELETE_PROGRESS,
+                         reinterpret_cast<WPARAM>(new DeleteProgress{L"dropped", 1, 0, 0, 1, 1, 0}), 0);
+            PostMessageW(hwnd, WM_METRICS_STATUS, reinterpret_cast<WPARAM>(new MetricsStatus{L"a", L"b"}), 0);
+        }
+        RunSoon(30, [&] { ReleaseSemaphore(dlg->m_semaphore, 1, nullptr); });
+    };
+    // Behind the completion: still queued when the window goes.
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message != WM_DELETE_DONE || msg.hwnd != dialog || queued)
+            return;
+        for (int i = 0; i < 20; ++i, ++queued) {
+            PostMessageW(dialog, WM_DELETE_PROGRESS,
+                         reinterpret_cast<WPARAM>(new DeleteProgress{L"queued", 1, 0, 0, 1, 1, 0}), 0);
+            PostMessageW(dialog, WM_FREE_SPACE_TOTAL, reinterpret_cast<WPARAM>(new uint64_t(5)), 0);
+            PostMessageW(dialog, WM_RESIDENT_PHASE, reinterpret_cast<WPARAM>(new int32_t(1)), 0);
+            PostMessageW(dialog, WM_METRICS_DONE, reinterpret_cast<WPARAM>(new MetricsResult{1, 2}), 0);
+        }
+    });
+    ASSERT_TRUE(spy.IsActive());
+
+    const int64_t before = allocations::Live();
+    dlg.reset(new TestDlg(&files, &folders, FALSE));
+    EXPECT_EQ(IDOK, dlg->DoModal());
+    dlg.reset();
+    const int64_t after = allocations::Live();
+
+    EXPECT_EQ(20, dropped);
+    EXPECT_EQ(20, queued);
+    EXPECT_TRUE(AllGone(files));
+    EXPECT_EQ(before, after) << "blocks allocated during the run and not freed";
 }
 
 }  // namespace
