@@ -12,6 +12,7 @@
 
 #include "AllocationCounter.h"
 #include "DialogRunner.h"
+#include "ImportPatch.h"
 #include "JobTestUtil.h"
 #include "TempDir.h"
 #include "app/jobs/DeleteItemDlg.h"
@@ -237,8 +238,8 @@ TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
 
 TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePausedEndsAtOnce)
 {
-    // 16 chunks of one pass: the pause lands in the middle of the file.
-    const size_t size = 96u << 20;
+    // 27 chunks of one pass: both pauses land in the middle of the file.
+    const size_t size = 160u << 20;
     const PathList files{File(L"big.bin", size, 'x')};
     const PathList folders;
     TestDlg dlg(&files, &folders, FALSE);
@@ -257,7 +258,7 @@ TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePause
             return;
         const DeleteProgress& progress = *reinterpret_cast<const DeleteProgress*>(msg.wParam);
         ++progressSeen;
-        const bool midFile = progress.m_bytesProcessed > 0 && progress.m_bytesProcessed < size / 2;
+        const bool midFile = progress.m_bytesProcessed > 0 && progress.m_bytesProcessed < size / 3;
         if (step == kRunning && midFile) {
             step = kPaused;
             bytesAtPause = progress.m_bytesProcessed;
@@ -297,6 +298,7 @@ TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePause
     EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
 
     // The file stays, overwritten as far as the job got and no further.
+    ASSERT_TRUE(Exists(files[0]));
     const std::vector<uint8_t> contents = TempDir::ReadFile(files[0]);
     ASSERT_EQ(size, contents.size());
     EXPECT_EQ(0, contents.front());
@@ -436,6 +438,154 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
     EXPECT_EQ(20, queued);
     EXPECT_TRUE(AllGone(files));
     EXPECT_EQ(before, after) << "blocks allocated during the run and not freed";
+}
+
+TEST_F(DeleteItemDlgTest, TheBarRunsAMarqueeWhilePreparingAndPercentagesWhileShredding)
+{
+    const PathList files = Files(12, 100);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    bool marqueeWhilePreparing = false;
+    bool percentWhileShredding = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+        const bool marquee = (GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+        if (watch.m_ticks == 1)
+            marqueeWhilePreparing = marquee && dlg.m_deleteState == CDeleteItemDlg::kJobIdle;
+        if (dlg.m_deleteState == CDeleteItemDlg::kJobStarted && !marquee &&
+            SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == 100)
+            percentWhileShredding = true;
+    };
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(marqueeWhilePreparing);
+    EXPECT_TRUE(percentWhileShredding);
+}
+
+TEST_F(DeleteItemDlgTest, RecycleBinModeUsesTheNarrowWindowWithoutNameOrRemainingLines)
+{
+    const PathList files = Files(11, 100);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, TRUE);
+    EXPECT_EQ(IDD_DELETE_SPACE, dlg.TemplateId());
+    bool linesAbsent = true;
+    std::wstring lastTitle;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    watch.m_onTick = [&](HWND dialog) {
+        if (GetDlgItem(dialog, IDC_ITEMS_NAME) || GetDlgItem(dialog, IDC_ITEMS_REMAINING))
+            linesAbsent = false;
+        lastTitle = WindowText(dialog);
+    };
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(watch.m_everVisible);
+    EXPECT_TRUE(linesAbsent);
+    EXPECT_TRUE(dlg.m_lastName.IsEmpty());
+    EXPECT_TRUE(AllGone(files));
+}
+
+TEST_F(DeleteItemDlgTest, AJobThatEndsWithoutItsCompletionShowsTheHiddenDialog)
+{
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    bool shown = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        // As if the counting job had been stopped behind the dialog's back: it ends and posts nothing.
+        if (watch.m_ticks == 1)
+            dlg.m_metricsThread.m_stop = kCancelStop;
+        if (!shown && IsWindowVisible(dialog)) {
+            shown = true;
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(CDeleteItemDlg::kJobIdle, dlg.m_deleteState);
+    for (const std::wstring& path : files)
+        EXPECT_TRUE(Exists(path));
+}
+
+// Wine cannot make ResumeThread fail: the fake refuses the resume of one thread (the counting job's).
+ImportPatch<decltype(::ResumeThread)>* g_resume = nullptr;
+HANDLE g_refusedThread = nullptr;
+DWORD WINAPI RefuseResume(HANDLE thread)
+{
+    if (thread != g_refusedThread)
+        return g_resume->Original()(thread);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+TEST_F(DeleteItemDlgTest, AJobThatCannotStartShowsTheHiddenDialogSoThatItCanBeCancelled)
+{
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    ImportPatch<decltype(::ResumeThread)> resume("ResumeThread", &RefuseResume);
+    ASSERT_TRUE(resume.IsActive());
+    g_resume = &resume;
+    g_refusedThread = dlg.m_metricsThread.m_hThread;
+    bool shown = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    watch.m_onTick = [&](HWND dialog) {
+        if (!shown && IsWindowVisible(dialog)) {
+            shown = true;
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        }
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(CDeleteItemDlg::kJobFailedToStart, dlg.m_metricsState);
+    EXPECT_FALSE(dlg.m_metricsThread.m_running);
+}
+
+// Wine reports 6.1 (major version 5 only with a per-program setting): the fake answers what is asked.
+struct VersionAnswer {
+    BOOL exWorks;
+    BOOL plainWorks;
+    DWORD major;
+} g_version;
+BOOL WINAPI FakeVersion(LPOSVERSIONINFOW info)
+{
+    const bool ex = info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW);
+    if (ex ? !g_version.exWorks : !g_version.plainWorks) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    info->dwMajorVersion = g_version.major;
+    info->dwMinorVersion = 1;
+    return TRUE;
+}
+
+TEST_F(DeleteItemDlgTest, MajorVersion5GivesTheOlderTemplate)
+{
+    ImportPatch<decltype(::GetVersionExW)> version("GetVersionExW", &FakeVersion);
+    ASSERT_TRUE(version.IsActive());
+    const struct {
+        VersionAnswer answer;
+        bool five;
+    } cases[] = {
+        {{TRUE, TRUE, 5}, true},
+        {{FALSE, TRUE, 5}, true},  // the extended record refused: the plain one
+        {{FALSE, FALSE, 5}, false},
+        {{TRUE, TRUE, 6}, false},
+        {{TRUE, TRUE, 10}, false},
+    };
+    for (const auto& c : cases) {
+        g_version = c.answer;
+        EXPECT_EQ(c.five, IsWindowsMajorVersion5()) << c.answer.exWorks << c.answer.plainWorks << c.answer.major;
+    }
+
+    g_version = {TRUE, TRUE, 5};
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    TestDlg recycleBin(&files, &folders, TRUE);
+    EXPECT_EQ(IDD_DELETE_ITEMS_XP, dlg.TemplateId());
+    EXPECT_EQ(IDD_DELETE_SPACE, recycleBin.TemplateId());
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(AllGone(files));
 }
 
 }  // namespace
