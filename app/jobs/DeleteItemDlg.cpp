@@ -266,8 +266,11 @@ void CDeleteItemDlg::OnTimer(UINT_PTR id)
 
 void CDeleteItemDlg::OnPauseResume()
 {
-    // Only the shredding job of a list or recycle-bin job pauses, and only while it runs.
+    // Only the shredding job of a list or recycle-bin job pauses, only while it runs, and only from a
+    // button the user can see: a hidden dialog held by a stray click would wait for ever.
     if (m_freeSpaceMode || m_ending || m_deleteState != kJobStarted || HasEnded(m_deleteThread))
+        return;
+    if (m_stayHidden || !m_pauseButton.IsWindowVisible() || !m_pauseButton.IsWindowEnabled())
         return;
 
     if (!m_paused) {
