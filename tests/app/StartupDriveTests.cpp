@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ImportPatch.h"
+#include "app/Settings.h"
 #include "RequestEncoder.h"
 #include "StartupTestUtil.h"
 #include "TestDrive.h"
@@ -250,4 +251,40 @@ TEST_F(RecycleBinRoad, CancelOrAnEmptyBinShredsNothingAndEmptiesNothing)
             EXPECT_TRUE(Exists(kept));
     }
     EXPECT_TRUE(g_emptyCalls.empty());
+}
+
+TEST(FreeSpaceRoad, WipesTheDrivesFreeSpaceBehindTheRealDialogs)
+{
+    const std::wstring root = TestDriveRoot();
+    if (root.empty())
+        GTEST_SKIP() << kNoTestDrive;
+    uint64_t capacity = 0, free = 0;
+    ASSERT_TRUE(IsSmallEmptyTestDrive(root, &capacity, &free));
+
+    // One pass of zeros keeps the fill of the small drive quick; the stored method is put back afterwards.
+    CGeneralSettings stored;
+    stored.Serialize(true);
+    CGeneralSettings quick = stored;
+    quick.m_deleteMethod = 1;
+    ASSERT_TRUE(quick.Serialize(false));
+
+    RequestImage image;
+    image.m_freeSpace = true;
+    image.m_folders = {root};
+    RequestMapping mapping(EncodeShellRequest(image));
+    RecordingDialogs dialogs;
+    StartupWatch watch(IDOK);
+    RunStartup(mapping.Name(), dialogs);
+    stored.Serialize(false);
+
+    EXPECT_EQ(std::vector<std::wstring>{L"Delete File"}, watch.m_questions);
+    EXPECT_TRUE(watch.m_boxes.empty());
+    ASSERT_EQ(2u, dialogs.m_calls.size());
+    EXPECT_EQ(TRUE, dialogs.m_calls[0].m_freeSpace);
+    EXPECT_EQ(L"free-space job", dialogs.m_calls[1].m_what);
+    EXPECT_EQ(root, dialogs.m_calls[1].m_path);
+    EXPECT_EQ(IDOK, dialogs.m_calls[1].m_result);
+    EXPECT_TRUE(DriveIsEmpty(root)) << "the fill files are gone";
+    EXPECT_EQ(free, DriveFreeBytes(root));
+    CancelScheduledActions();
 }
