@@ -329,3 +329,30 @@ TEST_F(RecycleBinDrive, KnownFolderAddsItsFoldersOnceAndIsAlwaysFreed)
     ASSERT_EQ(1u, g_freed.size());
     EXPECT_EQ(1, g_freed.begin()->second);
 }
+
+namespace {
+
+ImportPatch<decltype(::FindFirstVolumeW)>* g_firstVolume;
+DWORD g_errorModeSeen = 0;
+
+HANDLE WINAPI FakeFirstVolume(LPWSTR name, DWORD length)
+{
+    g_errorModeSeen = GetThreadErrorMode();
+    return g_firstVolume->Original()(name, length);
+}
+
+}
+
+// The walk touches every volume, removable drives without a disk included: the system must not ask the
+// user to insert one. (Wine shows no such box; the error mode in force during the walk shows it.)
+TEST(RecycleBinPaths, NoCriticalErrorBoxesDuringTheWalk)
+{
+    ImportPatch<decltype(::FindFirstVolumeW)> firstVolume("FindFirstVolumeW", &FakeFirstVolume);
+    g_firstVolume = &firstVolume;
+    ASSERT_TRUE(firstVolume.IsActive());
+    const DWORD before = GetThreadErrorMode();
+    PathList files, folders;
+    CollectRecycleBinFiles(files, folders);
+    EXPECT_TRUE(g_errorModeSeen & SEM_FAILCRITICALERRORS);
+    EXPECT_EQ(before, GetThreadErrorMode()) << "restored afterwards";
+}
