@@ -232,7 +232,7 @@ int wmain(int argc, wchar_t** argv)
     const ULONGLONG started = GetTickCount64();
     auto timedOut = [&] { return options.m_timeoutMs && GetTickCount64() - started > options.m_timeoutMs; };
     int result = 3;
-    bool acknowledged = false, ended = false, answered = options.m_answer == 0;
+    bool acknowledged = false, answered = options.m_answer == 0;
     DWORD exitCode = 0;
     while (!timedOut()) {
         if (!acknowledged && view[0] == 1) {
@@ -251,7 +251,6 @@ int wmain(int argc, wchar_t** argv)
         if (acknowledged && !answered)
             answered = AnswerQuestion(process.dwProcessId, options.m_answer);
         if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) {
-            ended = true;
             GetExitCodeProcess(process.hProcess, &exitCode);
             if (!acknowledged && view[0] == 1) {
                 acknowledged = true;
@@ -273,7 +272,6 @@ int wmain(int argc, wchar_t** argv)
     }
     if (result == 3)
         wprintf(L"timed out (%ls)\n", acknowledged ? L"acknowledged, the program still runs" : L"not acknowledged");
-    (void)ended;
     if (mapping) {
         UnmapViewOfFile(const_cast<uint8_t*>(view));
         CloseHandle(mapping);
