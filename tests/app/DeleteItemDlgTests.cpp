@@ -384,6 +384,42 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
     EXPECT_FALSE(Exists(tree));  // the early completion did not end the job before its end
 }
 
+TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
+{
+    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it.
+    const size_t size = 160u << 20;
+    const PathList files{File(L"big.bin", size, 'x'), File(L"next.bin", 10)};
+    const PathList folders;
+    {
+        TestDlg dlg(&files, &folders, FALSE);
+        bool posted = false;
+        MessageSpy spy([&](const MSG& msg) {
+            if (!posted && msg.message == WM_DELETE_PROGRESS && msg.wParam &&
+                reinterpret_cast<const DeleteProgress*>(msg.wParam)->m_bytesProcessed > 0) {
+                posted = true;
+                PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+            }
+        });
+        ASSERT_TRUE(spy.IsActive());
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        EXPECT_TRUE(posted);
+        EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
+        EXPECT_TRUE(Exists(files[1]));  // the job stopped before its next file
+    }
+
+    // After a job that ended well, it is the success it reports.
+    const PathList small = Files(2, 10);
+    TestDlg done(&small, &folders, FALSE);
+    MessageSpy closer([&](const MSG& msg) {
+        if (msg.message == WM_DELETE_DONE) {
+            WaitForSingleObject(done.m_deleteThread.m_hThread, 5000);
+            SendMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+        }
+    });
+    EXPECT_EQ(IDOK, done.DoModal());
+    EXPECT_TRUE(AllGone(small));
+}
+
 TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQueued)
 {
     const PathList warmUpFiles = Files(3, 10);
