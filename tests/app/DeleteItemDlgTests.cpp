@@ -147,15 +147,18 @@ TEST_F(DeleteItemDlgTest, ALargeJobShowsItselfActiveOnCancelAndReaches100)
     const PathList folders;
     TestDlg dlg(&files, &folders, FALSE);
     bool focusOnCancel = false;
+    bool active = false;
     DialogWatch watch([&] { return dlg.m_hWnd; });
-    watch.m_onTick = [&](HWND dialog) {
-        if (IsWindowVisible(dialog) && GetFocus() == GetDlgItem(dialog, IDCANCEL))
-            focusOnCancel = true;
-    };
+    // The dialog shows itself before it starts the shredding, which reports first of all.
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message == WM_DELETE_PROGRESS && msg.hwnd == dlg.m_hWnd && !active) {
+            active = IsWindowVisible(msg.hwnd) && GetActiveWindow() == msg.hwnd;
+            focusOnCancel = GetFocus() == GetDlgItem(msg.hwnd, IDCANCEL);
+        }
+    });
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_TRUE(AllGone(files));
-    EXPECT_TRUE(watch.m_everVisible);
-    EXPECT_TRUE(watch.m_everActive);
+    EXPECT_TRUE(active);
     EXPECT_TRUE(focusOnCancel);
     EXPECT_EQ(0, dlg.m_stayHidden);
     EXPECT_EQ(100, dlg.m_lastPercent);
