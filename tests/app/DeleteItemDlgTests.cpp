@@ -203,6 +203,60 @@ TEST_F(DeleteItemDlgTest, FailuresWhileHiddenShowTheirMessageAndEndWithCancel)
     EXPECT_TRUE(Exists(after));
 }
 
+// Wine's files carry no compressed, encrypted or sparse attribute, and a root user is never denied
+// access: the fakes give the one file of the job that attribute, or refuse its opening for writing.
+ImportPatch<decltype(::GetFileAttributesW)>* g_attributes = nullptr;
+ImportPatch<decltype(::CreateFileW)>* g_open = nullptr;
+std::wstring g_fakedFile;
+DWORD g_fakedAttribute = 0;
+DWORD WINAPI FakeAttributes(LPCWSTR path)
+{
+    const DWORD real = g_attributes->Original()(path);
+    return g_fakedFile == path && real != INVALID_FILE_ATTRIBUTES ? real | g_fakedAttribute : real;
+}
+HANDLE WINAPI DenyWriting(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                          DWORD flags, HANDLE templ)
+{
+    if (g_fakedFile == name && (access & (GENERIC_WRITE | FILE_WRITE_DATA))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_open->Original()(name, access, share, sa, disposition, flags, templ);
+}
+
+TEST_F(DeleteItemDlgTest, FilesTheEngineRefusesGiveTheirMessagesAndStay)
+{
+    ImportPatch<decltype(::GetFileAttributesW)> attributes("GetFileAttributesW", &FakeAttributes);
+    ImportPatch<decltype(::CreateFileW)> open("CreateFileW", &DenyWriting);
+    ASSERT_TRUE(attributes.IsActive());
+    ASSERT_TRUE(open.IsActive());
+    g_attributes = &attributes;
+    g_open = &open;
+    g_fakedFile = File(L"special.dat", 100);
+    const struct {
+        DWORD attribute;
+        std::wstring text;
+    } cases[] = {
+        {FILE_ATTRIBUTE_COMPRESSED, L"Shredding of compressed files/folders not supported."},
+        {FILE_ATTRIBUTE_ENCRYPTED, L"Shredding of encrypted files/folders not supported."},
+        {FILE_ATTRIBUTE_SPARSE_FILE, L"Shredding of sparsed files/folder not supported."},
+        {0, L"Failed to delete file " + g_fakedFile + L" access is denied."},
+    };
+    for (const auto& c : cases) {
+        g_fakedAttribute = c.attribute;
+        const PathList files{g_fakedFile};
+        const PathList folders;
+        TestDlg dlg(&files, &folders, FALSE);
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        ASSERT_EQ(1u, watch.m_boxes.size());
+        EXPECT_EQ(c.text, watch.m_boxes[0].text);
+        EXPECT_TRUE(watch.m_boxes[0].hasIcon);
+        EXPECT_TRUE(Exists(g_fakedFile));
+    }
+    g_fakedFile.clear();
+}
+
 TEST_F(DeleteItemDlgTest, AStoredMethodWithoutPassesCountsAsOnePassAndFailsWithItsOwnMessage)
 {
     // 262,145 bytes with one pass: large enough to show.
