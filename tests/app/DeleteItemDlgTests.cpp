@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
-#include "DialogRunner.h"
+#include "DialogWatch.h"
 #include "ImportPatch.h"
 #include "JobTestUtil.h"
 #include "TempDir.h"
