@@ -25,8 +25,8 @@
 // True when the system reports major version 5 (Windows 2000, XP, Server 2003); false when it cannot tell.
 bool IsWindowsMajorVersion5();
 
-// The progress dialog's window while one runs (the counting thread posts there).
-// Declared with the counting thread: extern HWND g_hProgressWnd;
+// g_hProgressWnd (declared with the counting thread, which posts there) holds the dialog's window from
+// OnInitDialog until the window goes.
 
 class CDeleteItemDlg : public CDialogEx {
     DECLARE_DYNAMIC(CDeleteItemDlg)

@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
+#include <commoncontrols.h>
 #include <shellapi.h>
 
 #include <functional>
 #include <map>
 #include <string>
 
-#include "DialogRunner.h"
+#include "DialogWatch.h"
 #include "ImportPatch.h"
 #include "JobTestUtil.h"
 #include "TempDir.h"
@@ -145,7 +147,11 @@ TEST_F(ConfirmationTest, OneItemShowsItsNameIconQuestionAndLocalDate)
         EXPECT_TRUE(boxes.empty());
         EXPECT_EQ(c.name, shown.texts[IDC_CONFIRM_NAME]);
         EXPECT_EQ(c.question, shown.texts[IDC_CONFIRM_QUESTION]);
-        EXPECT_EQ(c.date, shown.texts[IDC_CONFIRM_DATE]);
+        // Wine gives a folder the time of its last change as its creation time, and other test programs
+        // change C:\ meanwhile: the root's time may have moved on while the dialog ran.
+        const std::wstring now = L"Date created : " + LocalText(TimesOf(c.path, true));
+        if (shown.texts[IDC_CONFIRM_DATE] != now)
+            EXPECT_EQ(c.date, shown.texts[IDC_CONFIRM_DATE]);
         EXPECT_TRUE(shown.emblem);
         EXPECT_TRUE(shown.shellIcon);
         EXPECT_TRUE(Exists(c.path));
@@ -241,6 +247,65 @@ TEST_F(ConfirmationTest, WithoutTheSystemImageListTheShellIconStaysEmpty)
     EXPECT_TRUE(shown.shellIconVisible);  // left as the template has it
     EXPECT_TRUE(shown.emblem);
     EXPECT_EQ(L"a.txt", shown.texts[IDC_CONFIRM_NAME]);
+}
+
+// Wine's image list always gives its icons: this one refuses every icon, and counts its references.
+class RefusingImageList : public IImageList {
+public:
+    LONG m_refs = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override { *out = nullptr; return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_refs); }
+    HRESULT STDMETHODCALLTYPE GetIcon(int, UINT, HICON* icon) override { *icon = nullptr; return E_FAIL; }
+    HRESULT STDMETHODCALLTYPE Add(HBITMAP, HBITMAP, int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ReplaceIcon(int, HICON, int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetOverlayImage(int, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Replace(int, HBITMAP, HBITMAP) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddMasked(HBITMAP, COLORREF, int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Draw(IMAGELISTDRAWPARAMS*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Remove(int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetImageInfo(int, IMAGEINFO*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Copy(int, IUnknown*, int, UINT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Merge(int, IUnknown*, int, int, int, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetImageRect(int, RECT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIconSize(int*, int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetIconSize(int, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetImageCount(int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetImageCount(UINT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetBkColor(COLORREF, COLORREF*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBkColor(COLORREF*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BeginDrag(int, int, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EndDrag() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DragEnter(HWND, int, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DragLeave(HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DragMove(int, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDragCursorImage(IUnknown*, int, int, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DragShowNolock(WINBOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDragImage(POINT*, POINT*, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetItemFlags(int, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetOverlayImage(int, int*) override { return E_NOTIMPL; }
+};
+RefusingImageList g_refusingList;
+HRESULT WINAPI GiveRefusingList(int, REFIID, void** out)
+{
+    g_refusingList.AddRef();
+    *out = &g_refusingList;
+    return S_OK;
+}
+
+TEST_F(ConfirmationTest, AShellIconThatCannotBeHadHidesItsControlAndTheListIsReleased)
+{
+    const std::wstring file = m_dir.WriteFile(L"a.txt", 10, 'a');
+    ImportPatch<decltype(::SHGetImageList)> images("SHGetImageList", &GiveRefusingList);
+    ASSERT_TRUE(images.IsActive());
+    CConfirmDeletionDlg dlg(file.c_str(), FALSE, 1, FALSE);
+    Shown shown;
+    EXPECT_EQ(IDOK, RunAndRead(dlg, shown, IDOK));
+    EXPECT_TRUE(shown.seen);
+    EXPECT_FALSE(shown.shellIconVisible);
+    EXPECT_TRUE(shown.emblem);
+    EXPECT_EQ(1, g_refusingList.m_refs);  // the reference the dialog was given, given back
 }
 
 TEST_F(ConfirmationTest, TheRecycleBinDialogAsksItsQuestionWithBothIcons)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
-#include "DialogRunner.h"
+#include "DialogWatch.h"
 #include "ImportPatch.h"
 #include "JobTestUtil.h"
 #include "TempDir.h"
@@ -147,15 +147,18 @@ TEST_F(DeleteItemDlgTest, ALargeJobShowsItselfActiveOnCancelAndReaches100)
     const PathList folders;
     TestDlg dlg(&files, &folders, FALSE);
     bool focusOnCancel = false;
+    bool active = false;
     DialogWatch watch([&] { return dlg.m_hWnd; });
-    watch.m_onTick = [&](HWND dialog) {
-        if (IsWindowVisible(dialog) && GetFocus() == GetDlgItem(dialog, IDCANCEL))
-            focusOnCancel = true;
-    };
+    // The dialog shows itself before it starts the shredding, which reports first of all.
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message == WM_DELETE_PROGRESS && msg.hwnd == dlg.m_hWnd && !active) {
+            active = IsWindowVisible(msg.hwnd) && GetActiveWindow() == msg.hwnd;
+            focusOnCancel = GetFocus() == GetDlgItem(msg.hwnd, IDCANCEL);
+        }
+    });
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_TRUE(AllGone(files));
-    EXPECT_TRUE(watch.m_everVisible);
-    EXPECT_TRUE(watch.m_everActive);
+    EXPECT_TRUE(active);
     EXPECT_TRUE(focusOnCancel);
     EXPECT_EQ(0, dlg.m_stayHidden);
     EXPECT_EQ(100, dlg.m_lastPercent);
@@ -198,6 +201,60 @@ TEST_F(DeleteItemDlgTest, FailuresWhileHiddenShowTheirMessageAndEndWithCancel)
     EXPECT_EQ(L"Failed to delete file " + missing + L" as it does not exit.", watch.m_boxes[0].text);
     EXPECT_TRUE(watch.m_boxes[0].hasIcon);
     EXPECT_TRUE(Exists(after));
+}
+
+// Wine's files carry no compressed, encrypted or sparse attribute, and a root user is never denied
+// access: the fakes give the one file of the job that attribute, or refuse its opening for writing.
+ImportPatch<decltype(::GetFileAttributesW)>* g_attributes = nullptr;
+ImportPatch<decltype(::CreateFileW)>* g_open = nullptr;
+std::wstring g_fakedFile;
+DWORD g_fakedAttribute = 0;
+DWORD WINAPI FakeAttributes(LPCWSTR path)
+{
+    const DWORD real = g_attributes->Original()(path);
+    return g_fakedFile == path && real != INVALID_FILE_ATTRIBUTES ? real | g_fakedAttribute : real;
+}
+HANDLE WINAPI DenyWriting(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                          DWORD flags, HANDLE templ)
+{
+    if (g_fakedFile == name && (access & (GENERIC_WRITE | FILE_WRITE_DATA))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_open->Original()(name, access, share, sa, disposition, flags, templ);
+}
+
+TEST_F(DeleteItemDlgTest, FilesTheEngineRefusesGiveTheirMessagesAndStay)
+{
+    ImportPatch<decltype(::GetFileAttributesW)> attributes("GetFileAttributesW", &FakeAttributes);
+    ImportPatch<decltype(::CreateFileW)> open("CreateFileW", &DenyWriting);
+    ASSERT_TRUE(attributes.IsActive());
+    ASSERT_TRUE(open.IsActive());
+    g_attributes = &attributes;
+    g_open = &open;
+    g_fakedFile = File(L"special.dat", 100);
+    const struct {
+        DWORD attribute;
+        std::wstring text;
+    } cases[] = {
+        {FILE_ATTRIBUTE_COMPRESSED, L"Shredding of compressed files/folders not supported."},
+        {FILE_ATTRIBUTE_ENCRYPTED, L"Shredding of encrypted files/folders not supported."},
+        {FILE_ATTRIBUTE_SPARSE_FILE, L"Shredding of sparsed files/folder not supported."},
+        {0, L"Failed to delete file " + g_fakedFile + L" access is denied."},
+    };
+    for (const auto& c : cases) {
+        g_fakedAttribute = c.attribute;
+        const PathList files{g_fakedFile};
+        const PathList folders;
+        TestDlg dlg(&files, &folders, FALSE);
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        ASSERT_EQ(1u, watch.m_boxes.size());
+        EXPECT_EQ(c.text, watch.m_boxes[0].text);
+        EXPECT_TRUE(watch.m_boxes[0].hasIcon);
+        EXPECT_TRUE(Exists(g_fakedFile));
+    }
+    g_fakedFile.clear();
 }
 
 TEST_F(DeleteItemDlgTest, AStoredMethodWithoutPassesCountsAsOnePassAndFailsWithItsOwnMessage)
@@ -382,6 +439,42 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
     EXPECT_EQ(3u, dlg.m_totalItems);  // the real totals
     EXPECT_TRUE(AllGone(files));
     EXPECT_FALSE(Exists(tree));  // the early completion did not end the job before its end
+}
+
+TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
+{
+    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it.
+    const size_t size = 160u << 20;
+    const PathList files{File(L"big.bin", size, 'x'), File(L"next.bin", 10)};
+    const PathList folders;
+    {
+        TestDlg dlg(&files, &folders, FALSE);
+        bool posted = false;
+        MessageSpy spy([&](const MSG& msg) {
+            if (!posted && msg.message == WM_DELETE_PROGRESS && msg.wParam &&
+                reinterpret_cast<const DeleteProgress*>(msg.wParam)->m_bytesProcessed > 0) {
+                posted = true;
+                PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+            }
+        });
+        ASSERT_TRUE(spy.IsActive());
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        EXPECT_TRUE(posted);
+        EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
+        EXPECT_TRUE(Exists(files[1]));  // the job stopped before its next file
+    }
+
+    // After a job that ended well, it is the success it reports.
+    const PathList small = Files(2, 10);
+    TestDlg done(&small, &folders, FALSE);
+    MessageSpy closer([&](const MSG& msg) {
+        if (msg.message == WM_DELETE_DONE) {
+            WaitForSingleObject(done.m_deleteThread.m_hThread, 5000);
+            SendMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+        }
+    });
+    EXPECT_EQ(IDOK, done.DoModal());
+    EXPECT_TRUE(AllGone(small));
 }
 
 TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQueued)

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DialogRunner.h"
+#include "DialogWatch.h"
 #include "FreeSpaceFakes.h"
 #include "JobTestUtil.h"
 #include "TestDrive.h"

@@ -1,4 +1,4 @@
-#include "DialogRunner.h"
+#include "DialogWatch.h"
 
 #include <algorithm>
 #include <map>
