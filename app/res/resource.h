@@ -17,12 +17,12 @@
 #define IDR_SHREDDER_LARGE      1019  // 128 x 128: list jobs
 #define IDR_SHREDDER_SMALL      1021  // 64 x 64: recycle bin and free space
 
-// Progress window templates.
+// ---- CDeleteItemDlg: the progress window ----
+// Templates.
 #define IDD_DELETE_ITEMS        131   // files and folders
 #define IDD_DELETE_SPACE        133   // recycle bin and free space
 #define IDD_DELETE_ITEMS_XP     135   // files and folders on Windows major version 5
-
-// Progress window controls.
+// Controls (IDCANCEL is the cancel button).
 #define IDC_PAUSE               3
 #define IDC_ITEMS_NAME          1007
 #define IDC_PROGRESS            1011
@@ -67,3 +67,53 @@
 #define IDC_UPDATE_PROGRESS     2025
 #define IDC_UPDATE_FEATURES_LABEL 2026
 #define IDC_UPDATE_REMIND_LATER 2027
+
+// Strings.
+#define IDS_FREE_SPACE_FAILED   102   // "Failed to purge free space"
+#define IDS_PREPARING           124   // "Preparing to delete"
+#define IDS_DELETING            125   // "Deleting"
+#define IDS_NAME_LABEL          126   // "Name : " (in the counting thread's block of the string table)
+#define IDS_REMAINING_ITEMS     127   // "Remaining Items : %d"
+#define IDS_PERCENT_COMPLETE    128   // "% complete"
+#define IDS_ENCRYPTED           131   // shredding of encrypted items is not supported
+#define IDS_COMPRESSED          132   // ... compressed items
+#define IDS_SPARSE              133   // ... sparse items
+#define IDS_FILE_ACCESS_DENIED  136   // file %s, access denied
+#define IDS_FOLDER_ACCESS_DENIED 137  // folder %s, access denied
+#define IDS_FILE_NOT_FOUND      163   // file %s does not exist
+#define IDS_FILE_FAILED         164   // file %s, error %d (also the confirmation dialog)
+#define IDS_FOLDER_FAILED       165   // folder %s, error %d (also the confirmation dialog)
+#define IDS_FILE_IN_USE         166   // file %s is open elsewhere (also the confirmation dialog)
+
+// ---- CConfirmDeletionDlg: confirms a list, a drive or a free-space wipe ----
+// Templates.
+#define IDD_CONFIRM_SEVERAL     130   // several items: their number only
+#define IDD_CONFIRM_ONE         132   // one item: name, shell icon, date
+// Controls.
+#define IDC_CONFIRM_ICON        1005  // the emblem, 64 x 64 (one item)
+#define IDC_CONFIRM_QUESTION    1006
+#define IDC_CONFIRM_NAME        1007
+#define IDC_CONFIRM_DATE        1008
+#define IDC_CONFIRM_SHELL_ICON  1016  // the item's extra-large shell icon
+#define IDC_CONFIRM_EMBLEM      1018  // the emblem (several items)
+// Strings.
+#define IDS_CONFIRM_SEVERAL     104   // "Are you sure you want to delete these %d items ?"
+#define IDS_CONFIRM_FILE        105
+#define IDS_CONFIRM_FOLDER      106
+#define IDS_DATE_CREATED        107   // "Date created : %s"
+#define IDS_DATE_MODIFIED       108   // "Date modified : %s"
+#define IDS_CONFIRM_FREE_SPACE  139
+#define IDS_CONFIRM_DRIVE       173
+
+// ---- CRecycleBinConfirmationDlg: confirms the shredding of the recycle bin ----
+#define IDD_CONFIRM_RECYCLE_BIN 129
+#define IDC_RECYCLE_BIN_EMBLEM  1005  // the emblem, 64 x 64
+#define IDC_RECYCLE_BIN_QUESTION 1006
+#define IDC_RECYCLE_BIN_TEXT    1007
+#define IDC_RECYCLE_BIN_PICTURE 1016  // the recycle-bin icon
+
+// ---- CPellumarApp: the message boxes of start-up ----
+#define IDS_SOCKETS_INIT_FAILED 103   // "Windows sockets initialization failed."
+#define IDS_SHARED_MEMORY_ERROR 110   // the request cannot be opened, mapped or taken as given
+#define IDS_ONE_INSTANCE_ONLY   135   // a request while another one runs
+#define IDS_MULTIPLE_DRIVES     138   // a request that names more than one drive root

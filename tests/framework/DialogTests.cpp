@@ -106,6 +106,18 @@ DialogTemplateBuilder SmallTemplate(const wchar_t* title, DWORD style = WS_POPUP
     return b;
 }
 
+// Runs action once window() is visible (the modal loop shows a dialog when it first goes idle, which a
+// loaded machine may take a while to reach), or after 5 seconds in any case.
+void RunWhenVisible(std::function<HWND()> window, std::function<void()> action, DWORD waited = 0)
+{
+    HWND hWnd = window();
+    if ((hWnd && ::IsWindowVisible(hWnd)) || waited >= 5000) {
+        action();
+        return;
+    }
+    RunSoon(10, [window, action, waited] { RunWhenVisible(window, action, waited + 10); });
+}
+
 struct DialogTest : ::testing::Test {
     void TearDown() override { CancelScheduledActions(); }
 };
@@ -124,7 +136,7 @@ TEST_F(DialogTest, ResourceTemplateRunsInitBindsControlsAndEndsWithTheButton)
         EXPECT_EQ(::GetDlgItem(d.m_hWnd, 1001), d.m_text.m_hWnd);   // bound by the base OnInitDialog
         return TRUE;
     };
-    RunSoon(50, [&] {
+    RunWhenVisible([&] { return dlg.m_hWnd; }, [&] {
         EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd));   // shown by the loop when it went idle
         ::SendMessageW(::GetDlgItem(dlg.m_hWnd, IDOK), BM_CLICK, 0, 0);
     });
@@ -257,16 +269,18 @@ TEST_F(DialogTest, EndDialogWhileAMessageBoxRunsAndTheBoxCaption)
     int boxResult = 0;
     ThreadMessageBox seen;
     dlg.m_onApp = [&](TestDialog&) { boxResult = AfxMessageBox(9002u, MB_ICONEXCLAMATION); };
-    RunSoon(50, [&] { dlg.PostMessage(WM_APP + 1); });
-    RunSoon(300, [&] {
-        auto boxes = FindThreadMessageBoxes(dlg.m_hWnd);
-        ASSERT_EQ(1u, boxes.size());
-        seen = boxes[0];
-        dlg.EndDialog(5);
-        PressMessageBoxButton(boxes[0].hWnd, IDOK);
-    });
     HWND hwnd = nullptr;
-    RunSoon(40, [&] { hwnd = dlg.m_hWnd; });
+    RunWhenVisible([&] { return dlg.m_hWnd; }, [&] {
+        hwnd = dlg.m_hWnd;
+        dlg.PostMessage(WM_APP + 1);
+        RunSoon(250, [&] {
+            auto boxes = FindThreadMessageBoxes(dlg.m_hWnd);
+            ASSERT_EQ(1u, boxes.size());
+            seen = boxes[0];
+            dlg.EndDialog(5);
+            PressMessageBoxButton(boxes[0].hWnd, IDOK);
+        });
+    });
     EXPECT_EQ(5, dlg.DoModal());
     EXPECT_EQ(IDOK, boxResult);
     EXPECT_EQ(L"Something went wrong.", seen.text);

@@ -1,0 +1,4 @@
+// The program's one application object; the framework's entry (wWinMain) runs its InitInstance.
+#include "app/PellumarApp.h"
+
+CPellumarApp theApp;

@@ -1,0 +1,149 @@
+#include <winsock2.h>
+
+#include "app/PellumarApp.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "app/FontOccManager.h"
+#include "app/RegisteredMessages.h"
+#include "app/ShellRequest.h"
+#include "app/StartupDialogs.h"
+#include "app/res/resource.h"
+#include "engine/RecycleBin.h"
+#include "libcommon/ProductNames.h"
+
+namespace {
+
+// The program's own windows, for as long as the process runs.
+CStartupDialogs g_programDialogs;
+
+// The control-container hook, one per process, kept until the process ends.
+CFontOccManager& FontOccManager()
+{
+    static CFontOccManager manager;
+    return manager;
+}
+
+// Takes the named mutex into held; true when this process is the first to hold it.
+bool TakeInstanceMutex(const wchar_t* name, HANDLE& held)
+{
+    held = CreateMutexW(nullptr, FALSE, name);
+    return held && GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+}
+
+BEGIN_MESSAGE_MAP(CPellumarApp, CWinApp)
+    ON_COMMAND(ID_HELP, OnHelp)
+END_MESSAGE_MAP()
+
+CPellumarApp::CPellumarApp() : m_dialogs(&g_programDialogs)
+{
+    m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART;
+}
+
+CPellumarApp::~CPellumarApp() = default;
+
+BOOL CPellumarApp::InitInstance()
+{
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    CWinApp::InitInstance();
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    if (!AfxSocketInit()) {
+        AfxMessageBox(IDS_SOCKETS_INIT_FAILED, MB_OK);
+        return FALSE;
+    }
+
+    const CString commandLine(m_lpCmdLine);
+    const StartMode mode = ChooseStartMode(commandLine);
+
+    // The request is read whole, checked and acknowledged before any window shows; a refused one changes
+    // nothing (no mutex is taken).
+    ShellRequest request;
+    bool binListedWhole = true;
+    if (mode == StartMode::Request) {
+        if (ReadShellRequest(commandLine, request) != RequestReadResult::Read) {
+            AfxMessageBox(IDS_SHARED_MEMORY_ERROR, MB_OK);
+            return FALSE;
+        }
+        if (request.m_recycleBin)
+            binListedWhole = CollectRecycleBinFiles(request.m_files, request.m_folders) != 0;
+    }
+
+    AfxEnableControlContainer(&FontOccManager());
+    auto shellManager = std::make_unique<CShellManager>();
+    CMFCVisualManager::SetDefaultManager(RUNTIME_CLASS(CMFCVisualManagerWindows));
+    SetRegistryKey(L"Local AppWizard-Generated Applications");
+
+    if (CountDriveRoots(request.m_folders) > 1) {
+        AfxMessageBox(IDS_MULTIPLE_DRIVES, MB_ICONEXCLAMATION);
+        return FALSE;
+    }
+
+    if (mode == StartMode::Request)
+        RunRequest(request, binListedWhole);
+    else
+        RunSettingsMode(mode == StartMode::SettingsWindowHidden);
+    return FALSE;
+}
+
+void CPellumarApp::RunRequest(ShellRequest& request, bool binListedWhole)
+{
+    if (!TakeInstanceMutex(kRequestMutexName, m_hInstanceMutex)) {
+        AfxMessageBox(IDS_ONE_INSTANCE_ONLY, MB_ICONEXCLAMATION);
+        return;
+    }
+    const SingleItem single = GetSingleItem(request.m_files, request.m_folders);
+    if (request.m_files.empty() && request.m_folders.empty())
+        return;
+
+    if (request.m_recycleBin) {
+        if (m_dialogs->ConfirmRecycleBin() != IDOK)
+            return;
+        // The progress dialog has ended and is destroyed, its jobs waited for, before the bin is emptied;
+        // the shell destroys whatever is left in it, so it is emptied only when everything in it was
+        // listed and shredded.
+        if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK || !binListedWhole)
+            return;
+        SHEmptyRecycleBinW(nullptr, nullptr, SHERB_NOCONFIRMATION | SHERB_NOPROGRESSUI | SHERB_NOSOUND);
+        return;
+    }
+
+    const size_t items = request.m_files.size() + request.m_folders.size();
+    const UINT count = items > UINT_MAX ? UINT_MAX : static_cast<UINT>(items);
+    if (m_dialogs->ConfirmDeletion(CString(single.m_path), single.m_isFolder ? TRUE : FALSE, count,
+                                   request.m_freeSpace ? TRUE : FALSE) != IDOK)
+        return;
+    if (request.m_freeSpace)
+        m_dialogs->RunCleanFreeSpace(CString(request.m_folders.front()));
+    else
+        m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, FALSE);
+}
+
+void CPellumarApp::RunSettingsMode(bool startHidden)
+{
+    if (TakeInstanceMutex(kSettingsWindowMutexName, m_hInstanceMutex))
+        m_dialogs->RunSettingsWindow(this, startHidden);
+    else
+        ShowRunningSettingsWindow();
+}
+
+void ShowRunningSettingsWindow()
+{
+    // The settings window is a dialog; another program's window of the same title is not it.
+    HWND window = FindWindowW(L"#32770", kProductTitle);
+    if (!window)
+        return;
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(window, g_uMsgShowMainWindow, 0, 0, SMTO_ABORTIFHUNG, kHandOverTimeoutMs, &answer);
+    // Asynchronous: a window that stopped answering must not hold this process.
+    ShowWindowAsync(window, SW_SHOWNORMAL);
+    SetForegroundWindow(window);
+}

@@ -1,0 +1,684 @@
+// The progress dialog run for real under Wine: real files in a temporary folder, the real job threads
+// and engine, the real modal loop, message boxes seen and pressed by a timer of the test thread.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AllocationCounter.h"
+#include "DialogWatch.h"
+#include "ImportPatch.h"
+#include "JobTestUtil.h"
+#include "TempDir.h"
+#include "app/jobs/DeleteItemDlg.h"
+#include "app/res/resource.h"
+
+namespace {
+
+// Method 1 writes one pass of zeros: no slow random data.
+const DWORD kOnePass = 1;
+
+bool HasEndedForTest(const Thread& job)
+{
+    return WaitForSingleObject(job.m_hThread, 0) == WAIT_OBJECT_0;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring ItemText(HWND dialog, int id)
+{
+    return WindowText(GetDlgItem(dialog, id));
+}
+
+// The dialog with the method set before it runs (the registry of the prefix is shared with other test
+// programs that run at the same time).
+class TestDlg : public CDeleteItemDlg {
+public:
+    TestDlg(const PathList* files, const PathList* folders, BOOL recycleBin, DWORD method = kOnePass)
+        : CDeleteItemDlg(files, folders, recycleBin)
+    {
+        m_settings.m_deleteMethod = method;
+    }
+    UINT TemplateId() const { return m_nIDTemplate; }
+};
+
+// Sees every message the test thread takes from its queue, before it is handled (a WH_GETMESSAGE hook),
+// so that a test can act at a given point of the job.
+class MessageSpy {
+public:
+    explicit MessageSpy(std::function<void(const MSG&)> onMessage) : m_onMessage(std::move(onMessage))
+    {
+        s_spy = this;
+        m_hook = SetWindowsHookExW(WH_GETMESSAGE, &MessageSpy::Hook, nullptr, GetCurrentThreadId());
+    }
+    ~MessageSpy()
+    {
+        UnhookWindowsHookEx(m_hook);
+        s_spy = nullptr;
+    }
+    MessageSpy(const MessageSpy&) = delete;
+    MessageSpy& operator=(const MessageSpy&) = delete;
+    bool IsActive() const { return m_hook != nullptr; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
+    {
+        if (code == HC_ACTION && wParam == PM_REMOVE && s_spy)
+            s_spy->m_onMessage(*reinterpret_cast<const MSG*>(lParam));
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static inline MessageSpy* s_spy = nullptr;
+    std::function<void(const MSG&)> m_onMessage;
+    HHOOK m_hook = nullptr;
+};
+
+void ClickPause(HWND dialog)
+{
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PAUSE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_PAUSE)));
+}
+
+class DeleteItemDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.IsValid()); }
+    void TearDown() override { CancelScheduledActions(); }
+
+    std::wstring File(const std::wstring& name, size_t size, char fill = 'x')
+    {
+        const std::wstring path = m_dir.Join(name);
+        EXPECT_TRUE(MakeFile(path, size, fill));
+        return path;
+    }
+
+    PathList Files(int count, size_t size)
+    {
+        PathList files;
+        for (int i = 0; i < count; ++i)
+            files.push_back(File(L"f" + std::to_wstring(i) + L".bin", size));
+        return files;
+    }
+
+    static bool AllGone(const PathList& paths)
+    {
+        for (const std::wstring& path : paths)
+            if (Exists(path))
+                return false;
+        return true;
+    }
+
+    TempDir m_dir{L"pellumar-dlg"};
+};
+
+TEST_F(DeleteItemDlgTest, ASmallJobStaysHiddenInactiveAndEndsWithOk)
+{
+    // 10 files of 26,214 bytes: 262,140 byte-passes with one pass, just below both thresholds.
+    const PathList files = Files(10, 26214);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    EXPECT_EQ(IDD_DELETE_ITEMS, dlg.TemplateId());
+
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(AllGone(files));
+    EXPECT_FALSE(watch.m_everVisible);
+    EXPECT_FALSE(watch.m_everActive);
+    EXPECT_FALSE(watch.m_everFocused);
+    EXPECT_TRUE(watch.m_boxes.empty());
+    EXPECT_EQ(1, dlg.m_stayHidden);
+    EXPECT_EQ(10u, dlg.m_totalItems);
+    EXPECT_EQ(262140u, dlg.m_totalBytes);
+}
+
+TEST_F(DeleteItemDlgTest, ALargeJobShowsItselfActiveOnCancelAndReaches100)
+{
+    // 11 files: one more than a hidden job may have.
+    const PathList files = Files(11, 100);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    bool focusOnCancel = false;
+    bool active = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    // The dialog shows itself before it starts the shredding, which reports first of all.
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message == WM_DELETE_PROGRESS && msg.hwnd == dlg.m_hWnd && !active) {
+            active = IsWindowVisible(msg.hwnd) && GetActiveWindow() == msg.hwnd;
+            focusOnCancel = GetFocus() == GetDlgItem(msg.hwnd, IDCANCEL);
+        }
+    });
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(AllGone(files));
+    EXPECT_TRUE(active);
+    EXPECT_TRUE(focusOnCancel);
+    EXPECT_EQ(0, dlg.m_stayHidden);
+    EXPECT_EQ(100, dlg.m_lastPercent);
+    EXPECT_EQ(0u, dlg.m_lastRemaining);
+    EXPECT_TRUE(watch.m_boxes.empty());
+}
+
+TEST_F(DeleteItemDlgTest, FailuresWhileHiddenShowTheirMessageAndEndWithCancel)
+{
+    // A file another program holds open: sharing violation, message 166 without an icon.
+    const std::wstring held = File(L"held.txt", 100);
+    HANDLE handle = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    {
+        const PathList files{held};
+        const PathList folders;
+        TestDlg dlg(&files, &folders, FALSE);
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        EXPECT_FALSE(watch.m_everVisible);
+        ASSERT_EQ(1u, watch.m_boxes.size());
+        EXPECT_EQ(L"The action can't be completed because the file " + held +
+                      L" is open by another application. Close the file and try again",
+                  watch.m_boxes[0].text);
+        EXPECT_FALSE(watch.m_boxes[0].hasIcon);
+    }
+    CloseHandle(handle);
+    EXPECT_TRUE(Exists(held));
+
+    // A file that went away after the request was made: message 163; the files after it stay.
+    const std::wstring missing = m_dir.Join(L"missing.txt");
+    const std::wstring after = File(L"after.txt", 100);
+    const PathList files{missing, after};
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_FALSE(watch.m_everVisible);
+    ASSERT_EQ(1u, watch.m_boxes.size());
+    EXPECT_EQ(L"Failed to delete file " + missing + L" as it does not exit.", watch.m_boxes[0].text);
+    EXPECT_TRUE(watch.m_boxes[0].hasIcon);
+    EXPECT_TRUE(Exists(after));
+}
+
+// Wine's files carry no compressed, encrypted or sparse attribute, and a root user is never denied
+// access: the fakes give the one file of the job that attribute, or refuse its opening for writing.
+ImportPatch<decltype(::GetFileAttributesW)>* g_attributes = nullptr;
+ImportPatch<decltype(::CreateFileW)>* g_open = nullptr;
+std::wstring g_fakedFile;
+DWORD g_fakedAttribute = 0;
+DWORD WINAPI FakeAttributes(LPCWSTR path)
+{
+    const DWORD real = g_attributes->Original()(path);
+    return g_fakedFile == path && real != INVALID_FILE_ATTRIBUTES ? real | g_fakedAttribute : real;
+}
+HANDLE WINAPI DenyWriting(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                          DWORD flags, HANDLE templ)
+{
+    if (g_fakedFile == name && (access & (GENERIC_WRITE | FILE_WRITE_DATA))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_open->Original()(name, access, share, sa, disposition, flags, templ);
+}
+
+TEST_F(DeleteItemDlgTest, FilesTheEngineRefusesGiveTheirMessagesAndStay)
+{
+    ImportPatch<decltype(::GetFileAttributesW)> attributes("GetFileAttributesW", &FakeAttributes);
+    ImportPatch<decltype(::CreateFileW)> open("CreateFileW", &DenyWriting);
+    ASSERT_TRUE(attributes.IsActive());
+    ASSERT_TRUE(open.IsActive());
+    g_attributes = &attributes;
+    g_open = &open;
+    g_fakedFile = File(L"special.dat", 100);
+    const struct {
+        DWORD attribute;
+        std::wstring text;
+    } cases[] = {
+        {FILE_ATTRIBUTE_COMPRESSED, L"Shredding of compressed files/folders not supported."},
+        {FILE_ATTRIBUTE_ENCRYPTED, L"Shredding of encrypted files/folders not supported."},
+        {FILE_ATTRIBUTE_SPARSE_FILE, L"Shredding of sparsed files/folder not supported."},
+        {0, L"Failed to delete file " + g_fakedFile + L" access is denied."},
+    };
+    for (const auto& c : cases) {
+        g_fakedAttribute = c.attribute;
+        const PathList files{g_fakedFile};
+        const PathList folders;
+        TestDlg dlg(&files, &folders, FALSE);
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        ASSERT_EQ(1u, watch.m_boxes.size());
+        EXPECT_EQ(c.text, watch.m_boxes[0].text);
+        EXPECT_TRUE(watch.m_boxes[0].hasIcon);
+        EXPECT_TRUE(Exists(g_fakedFile));
+    }
+    g_fakedFile.clear();
+}
+
+TEST_F(DeleteItemDlgTest, AStoredMethodWithoutPassesCountsAsOnePassAndFailsWithItsOwnMessage)
+{
+    // 262,145 bytes with one pass: large enough to show.
+    const PathList files{File(L"a.bin", 262145)};
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE, 99);
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(watch.m_everVisible);
+    ASSERT_EQ(1u, watch.m_boxes.size());
+    EXPECT_EQ(L"Failed to delete file " + files[0] + L" error : [87]", watch.m_boxes[0].text);
+    EXPECT_TRUE(Exists(files[0]));
+}
+
+TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
+{
+    const std::wstring folder = m_dir.MakeFolder(L"tree");
+    PathList made;
+    for (int i = 0; i < 1500; ++i)
+        made.push_back(File(L"tree\\" + std::to_wstring(i) + L".txt", 1));
+    const PathList files;
+    const PathList folders{folder};
+    TestDlg dlg(&files, &folders, FALSE);
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        if (watch.m_ticks == 1)
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ(CDeleteItemDlg::kJobIdle, dlg.m_deleteState);  // the shredding job never started
+    EXPECT_FALSE(dlg.m_metricsThread.m_running);
+    EXPECT_TRUE(watch.m_boxes.empty());
+    for (const std::wstring& path : made)
+        ASSERT_TRUE(Exists(path)) << path;
+}
+
+TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePausedEndsAtOnce)
+{
+    // 27 chunks of one pass: both pauses land in the middle of the file.
+    const size_t size = 160u << 20;
+    const PathList files{File(L"big.bin", size, 'x')};
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+
+    enum Step { kRunning, kPaused, kResumed, kPausedAgain, kCancelled } step = kRunning;
+    int progressSeen = 0;
+    int seenAtPause = 0;
+    uint64_t bytesAtPause = 0;
+    bool heldWhilePaused = false;
+    bool stateWhilePaused = false;
+    bool stateWhileResumed = false;
+    DWORD cancelClicked = 0;
+    DWORD cancelTook = 0;
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message != WM_DELETE_PROGRESS || !msg.wParam)
+            return;
+        const DeleteProgress& progress = *reinterpret_cast<const DeleteProgress*>(msg.wParam);
+        ++progressSeen;
+        const bool midFile = progress.m_bytesProcessed > 0 && progress.m_bytesProcessed < size / 3;
+        if (step == kRunning && midFile) {
+            step = kPaused;
+            bytesAtPause = progress.m_bytesProcessed;
+            ClickPause(msg.hwnd);
+            // At most the chunk in flight reports after the pause; then nothing for a while.
+            RunSoon(150, [&, hwnd = msg.hwnd] {
+                seenAtPause = progressSeen;
+                RunSoon(400, [&, hwnd] {
+                    heldWhilePaused = progressSeen == seenAtPause;
+                    stateWhilePaused = dlg.m_paused && !dlg.m_deleteThread.m_running && !dlg.m_picture.IsPlaying() &&
+                                       Exists(files[0]);
+                    ClickPause(hwnd);
+                    step = kResumed;
+                    stateWhileResumed = !dlg.m_paused && dlg.m_deleteThread.m_running && dlg.m_picture.IsPlaying();
+                });
+            });
+        } else if (step == kResumed && progress.m_bytesProcessed > bytesAtPause) {
+            step = kPausedAgain;
+            ClickPause(msg.hwnd);
+            RunSoon(200, [&, hwnd = msg.hwnd] {
+                step = kCancelled;
+                cancelClicked = GetTickCount();
+                PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            });
+        }
+    });
+    ASSERT_TRUE(spy.IsActive());
+
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    cancelTook = GetTickCount() - cancelClicked;
+    ASSERT_EQ(kCancelled, step) << "the job ended before the test could pause it twice";
+    EXPECT_TRUE(heldWhilePaused);
+    EXPECT_TRUE(stateWhilePaused);
+    EXPECT_TRUE(stateWhileResumed);
+    EXPECT_LT(cancelTook, 1000u);
+    EXPECT_FALSE(dlg.m_deleteThread.m_running);
+    EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
+
+    // The file stays, overwritten as far as the job got and no further.
+    ASSERT_TRUE(Exists(files[0]));
+    const std::vector<uint8_t> contents = TempDir::ReadFile(files[0]);
+    ASSERT_EQ(size, contents.size());
+    EXPECT_EQ(0, contents.front());
+    EXPECT_EQ('x', contents.back());
+}
+
+// A visible window of the test thread that has the keyboard, standing for the program the user types in.
+class OtherWindow {
+public:
+    OtherWindow()
+    {
+        m_hWnd = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 400, 200, 100, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        SetForegroundWindow(m_hWnd);
+        SetFocus(m_hWnd);
+        PumpMessagesFor(50);
+    }
+    ~OtherWindow() { DestroyWindow(m_hWnd); }
+    HWND m_hWnd;
+};
+
+void TypeKey(WORD key)
+{
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = key;
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
+{
+    // Hidden all along (3 files, empty folders), and long enough to receive strays in both phases.
+    PathList files = Files(3, 10);
+    const std::wstring tree = m_dir.MakeFolder(L"tree");
+    for (int i = 0; i < 300; ++i)
+        ASSERT_FALSE(m_dir.MakeFolder(L"tree\\d" + std::to_wstring(i)).empty());
+    const PathList folders{tree};
+    TestDlg dlg(&files, &folders, FALSE);
+    OtherWindow other;
+    ASSERT_TRUE(other.m_hWnd);
+
+    bool strayAfterCounting = false;
+    bool otherKeptFocus = true;
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        const auto strays = [dialog] {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PAUSE, BN_CLICKED), 0);
+            for (UINT msg : {WM_DELETE_PROGRESS, WM_RESIDENT_PHASE, WM_METRICS_STATUS, WM_FREE_SPACE_TOTAL,
+                             WM_METRICS_DONE})
+                PostMessageW(dialog, msg, 0, 0);  // no payload
+            PostMessageW(dialog, WM_DELETE_DONE, 0, 0);
+            PostMessageW(dialog, WM_FREE_SPACE_DONE, 0, 0);
+        };
+        if (watch.m_ticks == 1) {
+            strays();
+            // Totals that would show the dialog, before the real ones.
+            PostMessageW(dialog, WM_METRICS_DONE, reinterpret_cast<WPARAM>(new MetricsResult{1000, 1ull << 30}), 0);
+        }
+        if (!strayAfterCounting && dlg.m_deleteState == CDeleteItemDlg::kJobStarted) {
+            strayAfterCounting = true;
+            strays();
+        }
+        if (watch.m_ticks % 10 == 0) {
+            TypeKey(VK_ESCAPE);
+            TypeKey(VK_RETURN);
+            TypeKey(VK_SPACE);
+        }
+        if (GetFocus() != other.m_hWnd)
+            otherKeptFocus = false;
+    };
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(strayAfterCounting);
+    EXPECT_TRUE(otherKeptFocus);
+    EXPECT_GT(GetWindowTextLengthW(other.m_hWnd), 0);  // the keys were typed, into the other window
+    EXPECT_FALSE(watch.m_everVisible);
+    EXPECT_FALSE(watch.m_everFocused);
+    EXPECT_TRUE(watch.m_boxes.empty());
+    EXPECT_EQ(3u, dlg.m_totalItems);  // the real totals
+    EXPECT_TRUE(AllGone(files));
+    EXPECT_FALSE(Exists(tree));  // the early completion did not end the job before its end
+}
+
+TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
+{
+    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it.
+    const size_t size = 160u << 20;
+    const PathList files{File(L"big.bin", size, 'x'), File(L"next.bin", 10)};
+    const PathList folders;
+    {
+        TestDlg dlg(&files, &folders, FALSE);
+        bool posted = false;
+        MessageSpy spy([&](const MSG& msg) {
+            if (!posted && msg.message == WM_DELETE_PROGRESS && msg.wParam &&
+                reinterpret_cast<const DeleteProgress*>(msg.wParam)->m_bytesProcessed > 0) {
+                posted = true;
+                PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+            }
+        });
+        ASSERT_TRUE(spy.IsActive());
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        EXPECT_TRUE(posted);
+        EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
+        EXPECT_TRUE(Exists(files[1]));  // the job stopped before its next file
+    }
+
+    // After a job that ended well, it is the success it reports.
+    const PathList small = Files(2, 10);
+    TestDlg done(&small, &folders, FALSE);
+    MessageSpy closer([&](const MSG& msg) {
+        if (msg.message == WM_DELETE_DONE) {
+            WaitForSingleObject(done.m_deleteThread.m_hThread, 5000);
+            SendMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+        }
+    });
+    EXPECT_EQ(IDOK, done.DoModal());
+    EXPECT_TRUE(AllGone(small));
+}
+
+TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQueued)
+{
+    const PathList warmUpFiles = Files(3, 10);
+    const PathList folders;
+    {
+        TestDlg warmUp(&warmUpFiles, &folders, FALSE);
+        ASSERT_EQ(IDOK, warmUp.DoModal());
+    }
+
+    PathList files;
+    for (int i = 0; i < 3; ++i)
+        files.push_back(File(L"g" + std::to_wstring(i), 5000));
+    std::unique_ptr<TestDlg> dlg;
+    HWND dialog = nullptr;
+    int dropped = 0;
+    int queued = 0;
+    DialogWatch watch([&] { return dlg ? dlg->m_hWnd : nullptr; }, 1);
+    watch.m_onTick = [&](HWND hwnd) {
+        if (watch.m_ticks != 1)
+            return;
+        // While a handler holds the semaphore, progress and status are dropped, and still freed.
+        dialog = hwnd;
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dlg->m_semaphore, 0));
+        for (int i = 0; i < 20; ++i, ++dropped) {
+            PostMessageW(hwnd, WM_DELETE_PROGRESS,
+                         reinterpret_cast<WPARAM>(new DeleteProgress{L"dropped", 1, 0, 0, 1, 1, 0}), 0);
+            PostMessageW(hwnd, WM_METRICS_STATUS, reinterpret_cast<WPARAM>(new MetricsStatus{L"a", L"b"}), 0);
+        }
+        RunSoon(30, [&] { ReleaseSemaphore(dlg->m_semaphore, 1, nullptr); });
+    };
+    // Behind the completion: still queued when the window goes.
+    MessageSpy spy([&](const MSG& msg) {
+        if (msg.message != WM_DELETE_DONE || msg.hwnd != dialog || queued)
+            return;
+        for (int i = 0; i < 20; ++i, ++queued) {
+            PostMessageW(dialog, WM_DELETE_PROGRESS,
+                         reinterpret_cast<WPARAM>(new DeleteProgress{L"queued", 1, 0, 0, 1, 1, 0}), 0);
+            PostMessageW(dialog, WM_FREE_SPACE_TOTAL, reinterpret_cast<WPARAM>(new uint64_t(5)), 0);
+            PostMessageW(dialog, WM_RESIDENT_PHASE, reinterpret_cast<WPARAM>(new int32_t(1)), 0);
+            PostMessageW(dialog, WM_METRICS_DONE, reinterpret_cast<WPARAM>(new MetricsResult{1, 2}), 0);
+        }
+    });
+    ASSERT_TRUE(spy.IsActive());
+
+    const int64_t before = allocations::Live();
+    dlg.reset(new TestDlg(&files, &folders, FALSE));
+    EXPECT_EQ(IDOK, dlg->DoModal());
+    dlg.reset();
+    const int64_t after = allocations::Live();
+
+    EXPECT_EQ(20, dropped);
+    EXPECT_EQ(20, queued);
+    EXPECT_TRUE(AllGone(files));
+    EXPECT_EQ(before, after) << "blocks allocated during the run and not freed";
+}
+
+TEST_F(DeleteItemDlgTest, TheBarRunsAMarqueeWhilePreparingAndPercentagesWhileShredding)
+{
+    const PathList files = Files(12, 100);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    bool marqueeWhilePreparing = false;
+    bool percentWhileShredding = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+        const bool marquee = (GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+        if (watch.m_ticks == 1)
+            marqueeWhilePreparing = marquee && dlg.m_deleteState == CDeleteItemDlg::kJobIdle;
+        if (dlg.m_deleteState == CDeleteItemDlg::kJobStarted && !marquee &&
+            SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == 100)
+            percentWhileShredding = true;
+    };
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(marqueeWhilePreparing);
+    EXPECT_TRUE(percentWhileShredding);
+}
+
+TEST_F(DeleteItemDlgTest, RecycleBinModeUsesTheNarrowWindowWithoutNameOrRemainingLines)
+{
+    const PathList files = Files(11, 100);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, TRUE);
+    EXPECT_EQ(IDD_DELETE_SPACE, dlg.TemplateId());
+    bool linesAbsent = true;
+    std::wstring lastTitle;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    watch.m_onTick = [&](HWND dialog) {
+        if (GetDlgItem(dialog, IDC_ITEMS_NAME) || GetDlgItem(dialog, IDC_ITEMS_REMAINING))
+            linesAbsent = false;
+        lastTitle = WindowText(dialog);
+    };
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(watch.m_everVisible);
+    EXPECT_TRUE(linesAbsent);
+    EXPECT_TRUE(dlg.m_lastName.IsEmpty());
+    EXPECT_TRUE(AllGone(files));
+}
+
+TEST_F(DeleteItemDlgTest, AJobThatEndsWithoutItsCompletionShowsTheHiddenDialog)
+{
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    bool shown = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        // As if the counting job had been stopped behind the dialog's back: it ends and posts nothing.
+        if (watch.m_ticks == 1)
+            dlg.m_metricsThread.m_stop = kCancelStop;
+        if (!shown && IsWindowVisible(dialog)) {
+            shown = true;
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(CDeleteItemDlg::kJobIdle, dlg.m_deleteState);
+    for (const std::wstring& path : files)
+        EXPECT_TRUE(Exists(path));
+}
+
+// Wine cannot make ResumeThread fail: the fake refuses the resume of one thread (the counting job's).
+ImportPatch<decltype(::ResumeThread)>* g_resume = nullptr;
+HANDLE g_refusedThread = nullptr;
+DWORD WINAPI RefuseResume(HANDLE thread)
+{
+    if (thread != g_refusedThread)
+        return g_resume->Original()(thread);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+TEST_F(DeleteItemDlgTest, AJobThatCannotStartShowsTheHiddenDialogSoThatItCanBeCancelled)
+{
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    ImportPatch<decltype(::ResumeThread)> resume("ResumeThread", &RefuseResume);
+    ASSERT_TRUE(resume.IsActive());
+    g_resume = &resume;
+    g_refusedThread = dlg.m_metricsThread.m_hThread;
+    bool shown = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    watch.m_onTick = [&](HWND dialog) {
+        if (!shown && IsWindowVisible(dialog)) {
+            shown = true;
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        }
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(CDeleteItemDlg::kJobFailedToStart, dlg.m_metricsState);
+    EXPECT_FALSE(dlg.m_metricsThread.m_running);
+}
+
+// Wine reports 6.1 (major version 5 only with a per-program setting): the fake answers what is asked.
+struct VersionAnswer {
+    BOOL exWorks;
+    BOOL plainWorks;
+    DWORD major;
+} g_version;
+BOOL WINAPI FakeVersion(LPOSVERSIONINFOW info)
+{
+    const bool ex = info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW);
+    if (ex ? !g_version.exWorks : !g_version.plainWorks) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    info->dwMajorVersion = g_version.major;
+    info->dwMinorVersion = 1;
+    return TRUE;
+}
+
+TEST_F(DeleteItemDlgTest, MajorVersion5GivesTheOlderTemplate)
+{
+    ImportPatch<decltype(::GetVersionExW)> version("GetVersionExW", &FakeVersion);
+    ASSERT_TRUE(version.IsActive());
+    const struct {
+        VersionAnswer answer;
+        bool five;
+    } cases[] = {
+        {{TRUE, TRUE, 5}, true},
+        {{FALSE, TRUE, 5}, true},  // the extended record refused: the plain one
+        {{FALSE, FALSE, 5}, false},
+        {{TRUE, TRUE, 6}, false},
+        {{TRUE, TRUE, 10}, false},
+    };
+    for (const auto& c : cases) {
+        g_version = c.answer;
+        EXPECT_EQ(c.five, IsWindowsMajorVersion5()) << c.answer.exWorks << c.answer.plainWorks << c.answer.major;
+    }
+
+    g_version = {TRUE, TRUE, 5};
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    TestDlg dlg(&files, &folders, FALSE);
+    TestDlg recycleBin(&files, &folders, TRUE);
+    EXPECT_EQ(IDD_DELETE_ITEMS_XP, dlg.TemplateId());
+    EXPECT_EQ(IDD_DELETE_SPACE, recycleBin.TemplateId());
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(AllGone(files));
+}
+
+}  // namespace
