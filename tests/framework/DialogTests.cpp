@@ -106,16 +106,20 @@ DialogTemplateBuilder SmallTemplate(const wchar_t* title, DWORD style = WS_POPUP
     return b;
 }
 
-// Runs action once window() is visible (the modal loop shows a dialog when it first goes idle, which a
-// loaded machine may take a while to reach), or after 5 seconds in any case.
-void RunWhenVisible(std::function<HWND()> window, std::function<void()> action, DWORD waited = 0)
+// Runs action once ready() holds, or after 5 seconds in any case: the modal loop shows a dialog when it
+// first goes idle, which a loaded machine may take a while to reach.
+void RunWhen(std::function<bool()> ready, std::function<void()> action, DWORD waited = 0)
 {
-    HWND hWnd = window();
-    if ((hWnd && ::IsWindowVisible(hWnd)) || waited >= 5000) {
+    if (ready() || waited >= 5000) {
         action();
         return;
     }
-    RunSoon(10, [window, action, waited] { RunWhenVisible(window, action, waited + 10); });
+    RunSoon(10, [ready, action, waited] { RunWhen(ready, action, waited + 10); });
+}
+
+void RunWhenVisible(std::function<HWND()> window, std::function<void()> action)
+{
+    RunWhen([window] { HWND hWnd = window(); return hWnd && ::IsWindowVisible(hWnd); }, action);
 }
 
 struct DialogTest : ::testing::Test {
@@ -182,7 +186,7 @@ TEST_F(DialogTest, HiddenDialogStaysHiddenUntilItShowsItself)
     TestDialog dlg;
     dlg.InitModalIndirect(templ.Get());
     dlg.m_stayHidden = true;
-    RunSoon(150, [&] {
+    RunWhen([&] { return dlg.m_shows >= 1; }, [&] {
         EXPECT_FALSE(::IsWindowVisible(dlg.m_hWnd));
         // The loop's own show arrived once, however often the loop went idle, and was kept from showing
         // the window.
@@ -191,11 +195,11 @@ TEST_F(DialogTest, HiddenDialogStaysHiddenUntilItShowsItself)
         dlg.ShowWindow(SW_SHOW);
         EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd));
         EXPECT_EQ(2, dlg.m_shows);
-    });
-    RunSoon(250, [&] {
-        EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd));
-        EXPECT_EQ(2, dlg.m_shows);
-        dlg.EndDialog(IDOK);
+        RunSoon(100, [&] {
+            EXPECT_TRUE(::IsWindowVisible(dlg.m_hWnd));
+            EXPECT_EQ(2, dlg.m_shows);
+            dlg.EndDialog(IDOK);
+        });
     });
     EXPECT_EQ(IDOK, dlg.DoModal());
 }
@@ -206,7 +210,7 @@ TEST_F(DialogTest, VisibleTemplateStaysHiddenToo)
     TestDialog dlg;
     dlg.InitModalIndirect(templ.Get());
     dlg.m_stayHidden = true;
-    RunSoon(150, [&] {
+    RunWhen([&] { return dlg.m_shows >= 2; }, [&] {
         EXPECT_FALSE(::IsWindowVisible(dlg.m_hWnd));
         EXPECT_EQ(2, dlg.m_shows);   // the dialog manager's show at creation, then the loop's
         dlg.EndDialog(4);
