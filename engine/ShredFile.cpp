@@ -83,6 +83,20 @@ int Cancelled(int32_t* kind)
     return 0;
 }
 
+// Turns the overwrite loop's result into this file's: 1 when every pass was written, else 0 with the kind
+// of the failure (none for a stop, which keeps the file without a word).
+int PassesResult(int result, int32_t* kind, DWORD* code)
+{
+    switch (result) {
+    case kPassesWritten:
+        return 1;
+    case kPassesStopped:
+        return Cancelled(kind);
+    default:
+        return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
+    }
+}
+
 
 enum class ReparseKind { NotReparse, Link, OwnData, Unknown };
 
@@ -320,15 +334,10 @@ int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind
                                     FILE_FLAG_WRITE_THROUGH, nullptr));
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());
-        switch (method->WritePasses(nullptr, file.Get(), name.c_str(), cancel, nullptr, nullptr, nullptr, nullptr,
-                                    -1)) {
-        case kPassesWritten:
-            break;
-        case kPassesStopped:
-            return Cancelled(kind);
-        default:
-            return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-        }
+        const int overwrite = method->WritePasses(nullptr, file.Get(), name.c_str(), cancel, nullptr, nullptr,
+                                               nullptr, nullptr, -1);
+        if (!PassesResult(overwrite, kind, code))
+            return 0;
     }
     return 1;
 }
@@ -410,15 +419,10 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         // worth of bytes first. Only NTFS answers the record-size query; elsewhere there is no such step.
         if (!where.m_isFat && where.m_hasRecordSize &&
             static_cast<int64_t>(*size) < static_cast<int64_t>(where.m_recordSize)) {
-            switch (method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, nullptr,
-                                        static_cast<int64_t>(where.m_recordSize))) {
-            case kPassesWritten:
-                break;
-            case kPassesStopped:
-                return Cancelled(kind);
-            default:
-                return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-            }
+            const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
+                                                   nullptr, static_cast<int64_t>(where.m_recordSize));
+            if (!PassesResult(overwrite, kind, code))
+                return 0;
         }
         if (!GetFileSizeEx(file.Get(), &fileSize))
             return Fail(kind, code, GetLastError());
@@ -444,15 +448,10 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
         SetEndOfFile(file.Get());
         SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
-        switch (method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone, PostDeleteProgress,
-                                    -1)) {
-        case kPassesWritten:
-            break;
-        case kPassesStopped:
-            return Cancelled(kind);
-        default:
-            return Fail(kind, code, LastErrorOr(ERROR_WRITE_FAULT));
-        }
+        const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
+                                               PostDeleteProgress, -1);
+        if (!PassesResult(overwrite, kind, code))
+            return 0;
     }
 
     // Named streams (a downloaded file's Zone.Identifier, for one) hold data of the file as well.

@@ -14,6 +14,7 @@
 #include "app/Settings.h"
 #include "RequestEncoder.h"
 #include "StartupTestUtil.h"
+#include "TempDir.h"
 #include "TestDrive.h"
 #include "engine/RecycleBin.h"
 
@@ -76,25 +77,6 @@ bool MakeFile(const std::wstring& path, size_t size)
     return true;
 }
 
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\" + name);
-            else
-                DeleteFileW((path + L"\\" + name).c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 class RecycleBinRoad : public testing::Test {
 protected:
     void SetUp() override
@@ -136,7 +118,7 @@ protected:
         if (m_root.empty())
             return;
         for (const wchar_t* name : {L"$RECYCLE.BIN", L"RECYCLER", L"RECYCLED"})
-            RemoveTree(m_root + name);
+            TempDir::RemoveTree(m_root + name);
     }
 
     // The user's deleted items: two files, a deleted folder with a tree, and an item of the shared folder.

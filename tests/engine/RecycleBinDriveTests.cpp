@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ImportPatch.h"
+#include "TempDir.h"
 #include "TestDrive.h"
 #include "engine/RecycleBin.h"
 
@@ -42,25 +43,6 @@ bool MakeFile(const std::wstring& path)
     WriteFile(file, "bin", 3, &written, nullptr);
     CloseHandle(file);
     return true;
-}
-
-void RemoveTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path + L"\\" + name);
-            else
-                DeleteFileW((path + L"\\" + name).c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
 }
 
 std::set<std::wstring> AsSet(const PathList& list)
@@ -109,7 +91,7 @@ protected:
         if (m_root.empty())
             return;
         for (const wchar_t* name : {L"$RECYCLE.BIN", L"RECYCLER", L"RECYCLED"})
-            RemoveTree(m_root + name);
+            TempDir::RemoveTree(m_root + name);
     }
 
     // What the drive's bin holds directly, as the enumeration must list it.
