@@ -335,7 +335,7 @@ int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());
         const int overwrite = method->WritePasses(nullptr, file.Get(), name.c_str(), cancel, nullptr, nullptr,
-                                               nullptr, nullptr, -1);
+                                                 nullptr, nullptr, -1);
         if (!PassesResult(overwrite, kind, code))
             return 0;
     }
@@ -420,7 +420,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         if (!where.m_isFat && where.m_hasRecordSize &&
             static_cast<int64_t>(*size) < static_cast<int64_t>(where.m_recordSize)) {
             const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
-                                                   nullptr, static_cast<int64_t>(where.m_recordSize));
+                                                     nullptr, static_cast<int64_t>(where.m_recordSize));
             if (!PassesResult(overwrite, kind, code))
                 return 0;
         }
@@ -449,7 +449,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         SetEndOfFile(file.Get());
         SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
         const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
-                                               PostDeleteProgress, -1);
+                                                 PostDeleteProgress, -1);
         if (!PassesResult(overwrite, kind, code))
             return 0;
     }
