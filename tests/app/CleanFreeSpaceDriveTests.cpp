@@ -19,11 +19,7 @@ class CleanFreeSpaceDriveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDriveRoot();
-        if (m_root.empty()) {
-            GTEST_SKIP() << kNoTestDrive;
-        }
-        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &m_capacity, &m_free));
+        USE_SMALL_EMPTY_TEST_DRIVE(m_root, &m_capacity, &m_free);
         // Counts what is written on the drive; Wine has no NTFS volume data, so the records are faked
         // (1024 bytes) to let the resident phase run on the full drive.
         m_fakes.reset(new FreeSpaceFakes(m_root.substr(0, 2)));

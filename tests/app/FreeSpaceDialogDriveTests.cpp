@@ -22,11 +22,7 @@ class FreeSpaceDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDriveRoot();
-        if (m_root.empty())
-            GTEST_SKIP() << kNoTestDrive;
-        uint64_t capacity = 0, free = 0;
-        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &capacity, &free));
+        USE_SMALL_EMPTY_TEST_DRIVE(m_root, nullptr, nullptr);
         // Wine answers no NTFS volume data: file records of 1024 bytes let the resident phase run.
         m_fakes.reset(new FreeSpaceFakes(m_root.substr(0, 2)));
         ASSERT_TRUE(m_fakes->IsActive());

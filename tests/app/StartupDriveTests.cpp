@@ -81,11 +81,7 @@ class RecycleBinRoad : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDriveRoot();
-        if (m_root.empty())
-            GTEST_SKIP() << kNoTestDrive;
-        uint64_t capacity = 0, free = 0;
-        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &capacity, &free));
+        USE_SMALL_EMPTY_TEST_DRIVE(m_root, nullptr, nullptr);
         // Start-up walks every volume: the prefix's own drives must hold no recycle folder it could shred.
         for (const wchar_t* other : {L"C:\\", L"Z:\\"}) {
             for (const wchar_t* name : {L"$RECYCLE.BIN", L"RECYCLER", L"RECYCLED"})
@@ -237,11 +233,9 @@ TEST_F(RecycleBinRoad, CancelOrAnEmptyBinShredsNothingAndEmptiesNothing)
 
 TEST(FreeSpaceRoad, WipesTheDrivesFreeSpaceBehindTheRealDialogs)
 {
-    const std::wstring root = TestDriveRoot();
-    if (root.empty())
-        GTEST_SKIP() << kNoTestDrive;
+    std::wstring root;
     uint64_t capacity = 0, free = 0;
-    ASSERT_TRUE(IsSmallEmptyTestDrive(root, &capacity, &free));
+    USE_SMALL_EMPTY_TEST_DRIVE(root, &capacity, &free);
 
     // One pass of zeros keeps the fill of the small drive quick; the stored method is put back afterwards.
     CGeneralSettings stored;

@@ -44,11 +44,7 @@ class FreeSpaceDriveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDriveRoot();
-        if (m_root.empty()) {
-            GTEST_SKIP() << kNoTestDrive;
-        }
-        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &m_capacity, &m_free));
+        USE_SMALL_EMPTY_TEST_DRIVE(m_root, &m_capacity, &m_free);
 
         std::wstring path = m_root;
         m_volume.reset(GetVolumeForPath(path));

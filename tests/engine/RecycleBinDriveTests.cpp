@@ -56,11 +56,7 @@ class RecycleBinDrive : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_root = TestDriveRoot();
-        if (m_root.empty())
-            GTEST_SKIP() << kNoTestDrive;
-        uint64_t capacity = 0, free = 0;
-        ASSERT_TRUE(IsSmallEmptyTestDrive(m_root, &capacity, &free));
+        USE_SMALL_EMPTY_TEST_DRIVE(m_root, nullptr, nullptr);
         m_sid = CurrentUserSid();
         ASSERT_FALSE(m_sid.empty());
         // The enumeration walks every volume; the prefix's own drives must hold no recycle folder.

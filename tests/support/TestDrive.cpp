@@ -40,6 +40,11 @@ bool DriveIsEmpty(const std::wstring& root)
 
 ::testing::AssertionResult IsSmallEmptyTestDrive(const std::wstring& root, uint64_t* capacity, uint64_t* free)
 {
+    uint64_t capacityHere = 0, freeHere = 0;
+    if (!capacity)
+        capacity = &capacityHere;
+    if (!free)
+        free = &freeHere;
     *free = DriveFreeBytes(root, capacity);
     if (*free == UINT64_MAX)
         return ::testing::AssertionFailure() << "the free space of the test drive cannot be read";
