@@ -413,13 +413,15 @@ LRESULT CDeleteItemDlg::OnCloseProgress(WPARAM, LPARAM)
 {
     if (m_ending)
         return 0;
-    // IDOK only for a job that already ended well; anything still running is stopped first.
+    // IDOK only for a job that already ended well; anything still running is stopped first. A job that
+    // broke off on an exception leaves its error record empty and was not stopped: it did not finish, and
+    // must not pass for a success.
     bool endedWell = false;
     if (m_freeSpaceMode) {
-        endedWell = m_freeSpaceState == kJobStarted && HasEnded(m_freeSpaceThread) &&
+        endedWell = m_freeSpaceState == kJobStarted && HasEnded(m_freeSpaceThread) && m_freeSpaceThread.m_finished &&
                     m_freeSpaceThread.m_stop == kCancelGoOn && FreeSpaceResult(m_freeSpaceThread.m_failed) == IDOK;
     } else {
-        endedWell = m_deleteState == kJobStarted && HasEnded(m_deleteThread) &&
+        endedWell = m_deleteState == kJobStarted && HasEnded(m_deleteThread) && m_deleteThread.m_finished &&
                     m_deleteThread.m_stop == kCancelGoOn && m_deleteThread.m_error.m_kind == DeleteErrorNone;
     }
     if (endedWell)

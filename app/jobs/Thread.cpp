@@ -35,6 +35,7 @@ DWORD WINAPI Thread::ThreadProc(LPVOID parameter)
     try {
         job->OnStart();
         job->Run();
+        job->m_finished = true;
     } catch (Exception&) {
         // The program's own exception type ends the job quietly.
     } catch (...) {

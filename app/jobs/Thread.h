@@ -7,7 +7,8 @@
 //   resume   let it go on; m_running = (that worked); m_stop = 0
 //   cancel   Stop(); then, only when m_running is true, WaitForSingleObject(m_hThread, INFINITE)
 //   destroy  only when m_running is true, wait the same way; then delete the object
-// When Run returns (normally, after a stop or by an exception) ThreadProc clears m_running.
+// When Run returns (normally, after a stop or by an exception) ThreadProc clears m_running; it sets
+// m_finished first when Run returned rather than threw.
 #include <windows.h>
 
 #include <atomic>
@@ -45,4 +46,5 @@ public:
     DWORD m_threadId;
     std::atomic<bool> m_running;  // resumed and not held; written by the owner, cleared by ThreadProc
     CancelFlag m_stop;            // kCancelGoOn, kCancelStop or kCancelHold; polled by the job's loops
+    std::atomic<bool> m_finished{false};  // set by ThreadProc when Run returned, not when it threw
 };

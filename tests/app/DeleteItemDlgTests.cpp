@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -605,6 +606,44 @@ TEST_F(DeleteItemDlgTest, AJobThatEndsWithoutItsCompletionShowsTheHiddenDialog)
     EXPECT_EQ(CDeleteItemDlg::kJobIdle, dlg.m_deleteState);
     for (const std::wstring& path : files)
         EXPECT_TRUE(Exists(path));
+}
+
+// Wine cannot make an allocation fail in the middle of a job: the fake throws what a failed allocation
+// throws, from the shredding job's look at one file, so that the job breaks off without its completion.
+ImportPatch<decltype(::GetFileAttributesW)>* g_throwingAttributes = nullptr;
+std::wstring g_throwFor;
+DWORD g_throwOnThread = 0;
+DWORD WINAPI ThrowingAttributes(LPCWSTR path)
+{
+    if (GetCurrentThreadId() == g_throwOnThread && g_throwFor == path)
+        throw std::bad_alloc();
+    return g_throwingAttributes->Original()(path);
+}
+
+TEST_F(DeleteItemDlgTest, CloseProgressAfterAJobThatBrokeOffWithoutItsCompletionEndsWithCancel)
+{
+    // The owner empties the recycle bin on IDOK: a job that ended without finishing is no success, though
+    // its error record is empty and nothing stopped it.
+    const PathList files = Files(2, 10);
+    const PathList folders;
+    ImportPatch<decltype(::GetFileAttributesW)> attributes("GetFileAttributesW", &ThrowingAttributes);
+    g_throwingAttributes = &attributes;
+    g_throwFor = files[1];
+    TestDlg dlg(&files, &folders, FALSE);
+    g_throwOnThread = GetThreadId(dlg.m_deleteThread.m_hThread);
+    bool closed = false;
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        if (!closed && dlg.m_deleteState == CDeleteItemDlg::kJobStarted && HasEndedForTest(dlg.m_deleteThread)) {
+            closed = true;
+            SendMessageW(dialog, WM_CLOSE_PROGRESS, 0, 0);
+        }
+    };
+    const INT_PTR result = dlg.DoModal();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_FALSE(Exists(files[0]));
+    EXPECT_TRUE(Exists(files[1]));  // never shredded
 }
 
 // Wine cannot make ResumeThread fail: the fake refuses the resume of one thread (the counting job's).
