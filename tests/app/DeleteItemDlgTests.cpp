@@ -295,12 +295,25 @@ TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
         ASSERT_TRUE(Exists(path)) << path;
 }
 
+ImportPatch<decltype(::WriteFile)>* g_slowWrite = nullptr;
+
+// Each chunk takes a while, as on a real disk: at page-cache speed a loaded machine's dialog can see the
+// whole file written before it gets to pause twice. The bytes still go to the file.
+BOOL WINAPI SlowWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    Sleep(25);
+    return g_slowWrite->Original()(file, data, size, written, overlapped);
+}
+
 TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePausedEndsAtOnce)
 {
     // 27 chunks of one pass: both pauses land in the middle of the file.
     const size_t size = 160u << 20;
     const PathList files{File(L"big.bin", size, 'x')};
     const PathList folders;
+    ImportPatch<decltype(::WriteFile)> slowWrite("WriteFile", &SlowWrite);
+    g_slowWrite = &slowWrite;
+    ASSERT_TRUE(slowWrite.IsActive());
     TestDlg dlg(&files, &folders, FALSE);
 
     enum Step { kRunning, kPaused, kResumed, kPausedAgain, kCancelled } step = kRunning;
