@@ -515,6 +515,7 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
     HWND dialog = nullptr;
     int dropped = 0;
     int queued = 0;
+    bool released = false;
     DialogWatch watch([&] { return dlg ? dlg->m_hWnd : nullptr; }, 1);
     watch.m_onTick = [&](HWND hwnd) {
         if (watch.m_ticks != 1)
@@ -527,7 +528,10 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
                          reinterpret_cast<WPARAM>(new DeleteProgress{L"dropped", 1, 0, 0, 1, 1, 0}), 0);
             PostMessageW(hwnd, WM_METRICS_STATUS, reinterpret_cast<WPARAM>(new MetricsStatus{L"a", L"b"}), 0);
         }
-        RunSoon(30, [&] { ReleaseSemaphore(dlg->m_semaphore, 1, nullptr); });
+        RunSoon(30, [&] {
+            ReleaseSemaphore(dlg->m_semaphore, 1, nullptr);
+            released = true;
+        });
     };
     // Behind the completion: still queued when the window goes.
     MessageSpy spy([&](const MSG& msg) {
@@ -546,6 +550,11 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
     const int64_t before = allocations::Live();
     dlg.reset(new TestDlg(&files, &folders, FALSE));
     EXPECT_EQ(IDOK, dlg->DoModal());
+    // So small a job can end before the test's own release of the semaphore has run; that pending action
+    // holds a block of its own and reads the dialog: let it run first.
+    for (int i = 0; i < 100 && !released; ++i)
+        PumpMessagesFor(10);
+    EXPECT_TRUE(released);
     dlg.reset();
     const int64_t after = allocations::Live();
 
