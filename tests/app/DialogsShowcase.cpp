@@ -13,6 +13,7 @@
 #include "DialogTestUtil.h"
 #include "JobTestUtil.h"
 #include "TempDir.h"
+#include "TestText.h"
 #include "app/jobs/ConfirmDeletionDlg.h"
 #include "app/jobs/DeleteItemDlg.h"
 #include "app/jobs/RecycleBinConfirmationDlg.h"
@@ -25,15 +26,6 @@ DWORD g_started = 0;
 bool g_reported = false;
 std::function<HWND()> g_target;   // the window to shoot once the state is reached, or NULL until then
 std::function<void()> g_end;
-
-std::wstring Widen(const char* text)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring result(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1)
-        MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), n);
-    return result;
-}
 
 void CALLBACK OnTick(HWND, UINT, UINT_PTR, DWORD)
 {

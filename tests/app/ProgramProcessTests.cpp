@@ -10,20 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "TestText.h"
 #include "app/Settings.h"
 #include "app/res/resource.h"
 #include "libcommon/ProductNames.h"
 
 namespace {
-
-// The build's Linux paths as the prefix sees them (Z:\ is the Linux root).
-std::wstring WinePath(const char* linuxPath)
-{
-    std::wstring path = L"Z:";
-    for (const char* c = linuxPath; *c; ++c)
-        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
 
 const std::wstring kProgram = WinePath(PELLUMAR_EXE);
 const std::wstring kInstallLibrary = WinePath(PELLUMAR_INSTALL_DLL);

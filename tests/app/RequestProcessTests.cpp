@@ -10,21 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "TestText.h"
 #include "TempDir.h"
 #include "app/PellumarApp.h"
 #include "app/res/resource.h"
 #include "framework/CString.h"
 
 namespace {
-
-// The build's Linux paths as the prefix sees them (Z:\ is the Linux root).
-std::wstring WinePath(const char* linuxPath)
-{
-    std::wstring path = L"Z:";
-    for (const char* c = linuxPath; *c; ++c)
-        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
 
 const std::wstring kWriter = WinePath(REQUEST_WRITER_EXE);
 const std::wstring kProgram = WinePath(PELLUMAR_EXE);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "TestText.h"
 #include "app/CorvaneAboutDlg.h"
 #include "app/PellumarDlg.h"
 #include "app/RegisteredMessages.h"
@@ -25,15 +26,6 @@ std::wstring g_ready, g_done;
 DWORD g_started = 0, g_limit = 30000;
 bool g_reported = false;
 CDialog* g_dialog = nullptr;
-
-std::wstring Widen(const char* text)
-{
-    int n = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring result(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1)
-        ::MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), n);
-    return result;
-}
 
 // The dialog's rectangle joined with that of an open menu.
 RECT CaptureRect()

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "TestText.h"
 #include "ShowcaseDialog.h"
 
 namespace {
@@ -19,15 +20,6 @@ std::wstring g_ready, g_done;
 DWORD g_started = 0, g_limit = 30000;
 bool g_reported = false;
 ShowcaseDialog* g_dialog = nullptr;
-
-std::wstring Widen(const char* text)
-{
-    int n = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring result(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1)
-        ::MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), n);
-    return result;
-}
 
 void PointAtPauseButton()
 {
