@@ -16,27 +16,49 @@ StandIn::StandIn(const wchar_t* fileName, Kind kind)
     if (!m_folder->IsValid())
         return;
     m_path = m_folder->Join(fileName);
+    // Under the load of a full parallel run a start now and then comes to nothing (the copy or the new
+    // process fails before it is ready); what the tests look at begins once it runs, so try again.
+    for (int attempt = 0; attempt < 3 && !m_started; ++attempt) {
+        if (m_process) {
+            TerminateProcess(m_process, 1);
+            WaitForSingleObject(m_process, 5000);
+            CloseHandle(m_process);
+            m_process = nullptr;
+            m_processId = 0;
+        }
+        m_started = Start(kind);
+        if (!m_started)
+            std::fwprintf(stderr, L"stand-in %ls did not start (attempt %d, error %lu)\n", fileName, attempt + 1,
+                          GetLastError());
+    }
+}
+
+bool StandIn::Start(Kind kind)
+{
     if (!CopyFileW((TestBinaryFolder() + L"\\installer_stand_in.exe").c_str(), m_path.c_str(), FALSE))
-        return;
+        return false;
     static LONG s_count = 0;
     wchar_t eventName[64];
     _snwprintf(eventName, 64, L"PellumarStandInReady-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&s_count));
     eventName[63] = L'\0';
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, eventName);
+    if (!ready)
+        return false;
     std::wstring commandLine = L"\"" + m_path + L"\" " + (kind == kWindow ? L"-window " : L"-deaf ") + eventName;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (ready && CreateProcessW(m_path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                                nullptr, nullptr, &startup, &info)) {
+    bool started = false;
+    if (CreateProcessW(m_path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &info)) {
         CloseHandle(info.hThread);
         m_process = info.hProcess;
         m_processId = info.dwProcessId;
         const HANDLE waits[] = {ready, m_process};
-        m_started = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+        started = WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
     }
-    if (ready)
-        CloseHandle(ready);
+    CloseHandle(ready);
+    return started;
 }
 
 StandIn::~StandIn()

@@ -33,6 +33,9 @@ public:
     const std::wstring& Path() const { return m_path; }
 
 private:
+    // One copy and start; true once the program said it is ready (m_process is set whenever it ran).
+    bool Start(Kind kind);
+
     std::unique_ptr<TempDir> m_folder;
     std::wstring m_path;
     HANDLE m_process = nullptr;
