@@ -22,6 +22,8 @@ public:
     // True when every Fill of the same size gives the same bytes: the overwrite loop then fills its
     // buffer once per pass instead of once per chunk.
     virtual bool IsConstant() const { return false; }
+    // For a constant pass, the length in bytes after which its data repeats (0: none, or not known).
+    virtual size_t PatternLength() const { return 0; }
 };
 
 // Fresh pseudorandom data from a generator of the pass's own, 96 bytes at a time.
@@ -40,6 +42,7 @@ public:
     explicit CWriteConstant(std::vector<uint8_t> pattern);  // one byte or more
     void Fill(uint8_t* buffer, int64_t size) override;
     bool IsConstant() const override { return true; }
+    size_t PatternLength() const override { return m_pattern.size(); }
 
     std::vector<uint8_t> m_pattern;
 };
@@ -86,6 +89,12 @@ constexpr int kGrowthRounds = 8;
 
 // Size of the one overwrite buffer: 6 MiB.
 constexpr int64_t kOverwriteBufferSize = 6 * 1024 * 1024;
+
+// How much of the buffer a constant pass fills: about 256 KiB of whole pattern repeats, written over and
+// over to make up each chunk. Every page of a new buffer costs a page fault when it is first written (on a
+// virtual machine 10-20 us a page, 20-30 ms for 6 MiB), which for a pass at disk speed is a fifth of its
+// time; a pattern's bytes are the same in every stretch, so the rest of the buffer need never be touched.
+constexpr int64_t kPatternSpan = 256 * 1024;
 
 // Number of erasure methods in the catalogue; valid indexes are 0 .. kErasureMethodCount-1.
 constexpr uint32_t kErasureMethodCount = 12;

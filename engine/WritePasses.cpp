@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <new>
+#include <numeric>
 
 namespace {
 
@@ -27,6 +28,41 @@ std::unique_ptr<uint8_t[]> AllocateBuffer(int64_t length, int64_t* bufferSize)
     return buffer;
 }
 
+// How many bytes of the buffer a pass fills, and so the most that one WriteFile writes: the whole buffer,
+// but for a constant pass in a large buffer a stretch of whole pattern repeats (whole pages too where the
+// pattern allows), so that each write of it starts at the pattern's first byte, as each chunk does.
+int64_t FilledSpan(const CErasureMethodPass& pass, int64_t bufferSize)
+{
+    const int64_t pattern = static_cast<int64_t>(pass.PatternLength());
+    if (!pass.IsConstant() || pattern <= 0 || bufferSize <= kPatternSpan)
+        return bufferSize;
+    constexpr int64_t kPage = 4096;
+    int64_t unit = std::lcm(pattern, kPage);  // whole repeats that are whole pages, when that fits
+    if (unit > kPatternSpan)
+        unit = pattern;
+    const int64_t span = kPatternSpan / unit * unit;
+    return span > 0 ? span : bufferSize;
+}
+
+// Writes count bytes of the buffer's first span bytes over and over (a span of the buffer's size: once).
+// false when a write fails or writes less than it was given.
+bool WriteSpans(HANDLE file, const uint8_t* buffer, int64_t span, int64_t count)
+{
+    while (count > 0) {
+        const DWORD piece = static_cast<DWORD>(count < span ? count : span);
+        DWORD done = 0;
+        if (!WriteFile(file, buffer, piece, &done, nullptr))
+            return false;
+        if (done != piece) {
+            // Fewer bytes reached the file than the pass asked for: the overwrite is incomplete.
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        count -= piece;
+    }
+    return true;
+}
+
 // Every pass over length bytes from offset, each pass flushed before the next one starts.
 int WriteStretch(const std::vector<CErasureMethodPass*>& passes, HANDLE file, int64_t offset, int64_t length,
                  uint8_t* buffer, int64_t bufferSize, const CancelFlag* cancel, const Progress& progress)
@@ -42,6 +78,7 @@ int WriteStretch(const std::vector<CErasureMethodPass*>& passes, HANDLE file, in
             return kPassesFailed;
         // A pattern pass gives the same bytes for every chunk: one fill serves the whole pass.
         const bool fillOnce = pass->IsConstant();
+        const int64_t span = FilledSpan(*pass, bufferSize);
         bool filled = false;
         int64_t remaining = length;
         int64_t chunk = bufferSize;
@@ -50,19 +87,13 @@ int WriteStretch(const std::vector<CErasureMethodPass*>& passes, HANDLE file, in
             if (StopRequested(cancel))
                 return kPassesStopped;
             if (!fillOnce || !filled) {
-                pass->Fill(buffer, bufferSize);
+                pass->Fill(buffer, span);
                 filled = true;
             }
             if (remaining < chunk)
                 chunk = remaining;
-            DWORD done = 0;
-            if (!WriteFile(file, buffer, static_cast<DWORD>(chunk), &done, nullptr))
+            if (!WriteSpans(file, buffer, span, chunk))
                 return kPassesFailed;
-            if (done != static_cast<DWORD>(chunk)) {
-                // Fewer bytes reached the file than the pass asked for: the overwrite is incomplete.
-                SetLastError(ERROR_WRITE_FAULT);
-                return kPassesFailed;
-            }
             remaining -= chunk;
             written += static_cast<uint64_t>(chunk);
             if (progress.m_callback) {

@@ -592,9 +592,11 @@ public:
     void Fill(uint8_t* buffer, int64_t size) override
     {
         ++m_fills;
+        m_sizes.push_back(size);
         CWriteConstant::Fill(buffer, size);
     }
     int m_fills = 0;
+    std::vector<int64_t> m_sizes;
 };
 
 // A pattern pass gives the same bytes for every chunk: its buffer is filled once per pass, and the
@@ -622,6 +624,41 @@ TEST_F(WritePassesTest, APatternPassFillsItsBufferOncePerPassARandomPassEveryChu
     // A random pass is no pattern: it draws fresh data for every chunk (as the recording passes of
     // LargeFileIsWrittenInSixMiBChunks, filled once per chunk).
     EXPECT_FALSE(CWriteRandom().IsConstant());
+}
+
+// A pattern pass in a large buffer lays down only a stretch of whole pattern repeats and writes it over
+// and over: the rest of the buffer's pages are never touched (each costs a page fault when first written).
+// The file gets the same bytes as from whole-buffer writes, and progress still comes once per chunk.
+TEST_F(WritePassesTest, APatternPassWritesFromAFewPagesOfItsBufferWithTheSameBytesAndReports)
+{
+    const int64_t size = 13 * MiB + 5;  // two whole chunks and a short one that ends inside a stretch
+    MakeFile(Bytes(static_cast<size_t>(size), 0xEE));
+    auto* single = new CountingConstant(std::vector<uint8_t>{0x00});
+    auto* triple = new CountingConstant(std::vector<uint8_t>{0x92, 0x49, 0x24});
+    m_list.m_passes = {single, triple};
+    m_sizeForProgress = static_cast<uint64_t>(size);
+    EXPECT_EQ(kPassesWritten, Write());
+    for (const CountingConstant* pass : {single, triple}) {
+        ASSERT_EQ(1u, pass->m_sizes.size());
+        EXPECT_LE(pass->m_sizes[0], kPatternSpan);
+        EXPECT_GT(pass->m_sizes[0], kPatternSpan / 2);
+        EXPECT_EQ(0, pass->m_sizes[0] % 4096) << "whole pages";
+        EXPECT_EQ(0, pass->m_sizes[0] % static_cast<int64_t>(pass->m_pattern.size()));
+    }
+    const std::vector<DeleteProgress> reports = Reports();
+    ASSERT_EQ(6u, reports.size());
+    const uint64_t total = static_cast<uint64_t>(size), chunk = 6 * MiB;
+    const uint64_t expected[6] = {chunk, 2 * chunk, total, total + chunk, total + 2 * chunk, 2 * total};
+    for (size_t i = 0; i < reports.size(); ++i)
+        EXPECT_EQ(expected[i], reports[i].m_bytesProcessed) << "report " << i;
+    CloseFile();
+    const std::vector<uint8_t> contents = TempDir::ReadFile(m_path);
+    ASSERT_EQ(static_cast<size_t>(size), contents.size());
+    const uint8_t pattern[] = {0x92, 0x49, 0x24};
+    size_t wrong = 0;
+    for (size_t i = 0; i < contents.size(); ++i)
+        wrong += contents[i] != pattern[i % 3];
+    EXPECT_EQ(0u, wrong);
 }
 
 // Another program appends to the file while the passes run (the callers share writes): a real second
