@@ -63,6 +63,13 @@ std::unique_ptr<CryptoPP::BlockCipher> MakeCipher(int32_t algorithm, bool encryp
     }
 }
 
+// Whether the caller asks the routine to stop: any value but 0 does. Unlike the shredding jobs' loops
+// (StopRequested), these routines never wait out a hold: the hold value 2 is a stop here like any other.
+bool CancelAsked(const CancelFlag* cancel)
+{
+    return cancel && cancel->load() != kCancelGoOn;
+}
+
 // The cipher keyed from the password. The raw key lives in a block that is zeroed when it goes, right
 // after the keying. Throws what Crypto++ or the allocator throws; false when the key cannot be derived.
 bool KeyCipher(CryptoPP::BlockCipher& cipher, const CipherShape& shape, const wchar_t* password)
@@ -221,7 +228,7 @@ bool EncryptStreams(HANDLE source, PendingOutput& output, const wchar_t* passwor
     CryptoPP::SecByteBlock sealed(kChunkBytes);
     uint64_t total = 0;
     for (;;) {
-        if (StopRequested(cancel))
+        if (CancelAsked(cancel))
             return false;
         DWORD got = 0;
         if (!ReadUpTo(source, plain.data(), kChunkBytes, got))
@@ -259,7 +266,7 @@ bool DecryptStreams(HANDLE source, PendingOutput& output, const wchar_t* passwor
     CryptoPP::SecByteBlock plain(static_cast<size_t>(lastPieceMax));
     uint64_t remaining = static_cast<uint64_t>(size.QuadPart);
     while (remaining > 0) {
-        if (StopRequested(cancel))
+        if (CancelAsked(cancel))
             return false;
         if (remaining > lastPieceMax) {
             if (!ReadExactly(source, sealed.data(), kChunkBytes))

@@ -29,7 +29,8 @@ enum FileCryptAlgorithm : int32_t {
 };
 
 // Writes the encryption of source to destination. An algorithm outside 0-4 gives FALSE before any file is
-// opened. The cancel flag (NULL: never) is polled before every 1024-byte chunk; a stop gives FALSE.
+// opened. The cancel flag (NULL: never) is polled before every 1024-byte chunk; any value but 0 there
+// gives FALSE at once (a hold, kCancelHold, is no reason to wait here).
 BOOL EncryptFileToFile(const wchar_t* source, const wchar_t* destination, const wchar_t* password,
                        int32_t algorithm, const CancelFlag* cancel);
 

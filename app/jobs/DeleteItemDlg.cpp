@@ -385,6 +385,13 @@ LRESULT CDeleteItemDlg::OnFreeSpaceTotal(WPARAM wParam, LPARAM)
         return 0;
     m_totalItems = 0;
     m_totalBytes = *total;
+    // The fill has a figure from here on: the bar leaves the marquee and follows its percentage, as it does
+    // once a list job's count is known. With nothing free there is no figure to show; the marquee runs on.
+    if (m_totalBytes != 0) {
+        SetMarquee(false, kMarqueeMilliseconds);
+        m_progress.SetRange(0, 100);
+        m_progress.SetPos(0);
+    }
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "DialogWatch.h"
 #include "ImportPatch.h"
 #include "JobTestUtil.h"
+#include "ProgressWatch.h"
 #include "TempDir.h"
 #include "app/jobs/DeleteItemDlg.h"
 #include "app/res/resource.h"
@@ -52,37 +54,6 @@ public:
         m_settings.m_deleteMethod = method;
     }
     UINT TemplateId() const { return m_nIDTemplate; }
-};
-
-// Sees every message the test thread takes from its queue, before it is handled (a WH_GETMESSAGE hook),
-// so that a test can act at a given point of the job.
-class MessageSpy {
-public:
-    explicit MessageSpy(std::function<void(const MSG&)> onMessage) : m_onMessage(std::move(onMessage))
-    {
-        s_spy = this;
-        m_hook = SetWindowsHookExW(WH_GETMESSAGE, &MessageSpy::Hook, nullptr, GetCurrentThreadId());
-    }
-    ~MessageSpy()
-    {
-        UnhookWindowsHookEx(m_hook);
-        s_spy = nullptr;
-    }
-    MessageSpy(const MessageSpy&) = delete;
-    MessageSpy& operator=(const MessageSpy&) = delete;
-    bool IsActive() const { return m_hook != nullptr; }
-
-private:
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
-    {
-        if (code == HC_ACTION && wParam == PM_REMOVE && s_spy)
-            s_spy->m_onMessage(*reinterpret_cast<const MSG*>(lParam));
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-
-    static inline MessageSpy* s_spy = nullptr;
-    std::function<void(const MSG&)> m_onMessage;
-    HHOOK m_hook = nullptr;
 };
 
 void ClickPause(HWND dialog)
@@ -584,6 +555,74 @@ TEST_F(DeleteItemDlgTest, TheBarRunsAMarqueeWhilePreparingAndPercentagesWhileShr
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_TRUE(marqueeWhilePreparing);
     EXPECT_TRUE(percentWhileShredding);
+}
+
+// The name line shows a path of more than 50 characters as "..." and its last 50.
+std::wstring ShownName(const std::wstring& path)
+{
+    return path.size() > 50 ? L"..." + path.substr(path.size() - 50) : path;
+}
+
+TEST_F(DeleteItemDlgTest, TheWindowShowsTheNameRemainingItemsAndPercentageOfEachProgressMessage)
+{
+    // 11 files (more than a hidden job may have) of whole clusters; one pass.
+    const uint64_t kFileSize = 4096;
+    for (BOOL recycleBin : {FALSE, TRUE}) {
+        SCOPED_TRACE(recycleBin ? "recycle-bin mode" : "list mode");
+        const PathList files = Files(11, kFileSize);
+        const PathList folders;
+        TestDlg dlg(&files, &folders, recycleBin);
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        ProgressRecorder recorder([&] { return dlg.m_hWnd; });
+        ASSERT_TRUE(recorder.IsActive());
+        EXPECT_EQ(IDOK, dlg.DoModal());
+        EXPECT_TRUE(watch.m_everVisible);
+        EXPECT_TRUE(AllGone(files));
+        ASSERT_EQ(11 * kFileSize, dlg.m_totalBytes);
+
+        std::vector<int> percents;
+        size_t named = 0;
+        for (const ProgressRecorder::Seen& seen : recorder.m_seen) {
+            ASSERT_EQ(WM_DELETE_PROGRESS, seen.m_message);
+            const DeleteProgress& progress = seen.m_progress;
+            const ProgressView& view = seen.m_view;
+            SCOPED_TRACE(testing::Message() << "progress of " << progress.m_bytesProcessed << " bytes");
+            EXPECT_EQ(0, progress.m_freeSpace);
+
+            const int percent = LeadingNumber(view.m_percent);
+            EXPECT_EQ(std::to_wstring(percent) + L" % complete", view.m_percent);
+            EXPECT_EQ(L"Deleting " + view.m_percent, view.m_title);
+            // The dialog counts in whole kibibytes and truncates: at most one below the exact figure.
+            const int exact = ExactPercent(progress.m_bytesProcessed, progress.m_passCount, dlg.m_totalBytes);
+            EXPECT_TRUE(percent == exact || percent == exact - 1) << percent << " against " << exact;
+            EXPECT_FALSE(view.m_marquee);
+            EXPECT_EQ(0, view.m_low);
+            EXPECT_EQ(100, view.m_high);
+            EXPECT_EQ(percent, view.m_pos);
+            if (percents.empty() || percents.back() != percent)
+                percents.push_back(percent);
+
+            if (recycleBin) {
+                EXPECT_FALSE(view.m_hasLines);
+                continue;
+            }
+            ASSERT_TRUE(view.m_hasLines);
+            EXPECT_EQ(L"Remaining Items : " + std::to_wstring(11 - progress.m_itemsDone), view.m_remaining);
+            if (!progress.m_name.empty()) {  // the report before the first file names none
+                ++named;
+                EXPECT_EQ(L"Name : " + ShownName(progress.m_name), view.m_name);
+            }
+        }
+        // The bar moved with the job, file by file, to its end.
+        EXPECT_GE(percents.size(), 11u);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+        ASSERT_FALSE(percents.empty());
+        EXPECT_EQ(0, percents.front());
+        EXPECT_EQ(100, percents.back());
+        if (!recycleBin) {
+            EXPECT_GE(named, 11u);
+        }
+    }
 }
 
 TEST_F(DeleteItemDlgTest, RecycleBinModeUsesTheNarrowWindowWithoutNameOrRemainingLines)

@@ -5,13 +5,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "DialogWatch.h"
 #include "FreeSpaceFakes.h"
+#include "ImportPatch.h"
 #include "JobTestUtil.h"
+#include "ProgressWatch.h"
 #include "TestDrive.h"
 #include "app/jobs/DeleteItemDlg.h"
 #include "app/res/resource.h"
@@ -91,6 +94,104 @@ TEST_F(FreeSpaceDialogTest, WipesShowingItselfAtOnceAndAPauseClickStartsNoShredd
     ASSERT_EQ(5000u, read);
     for (DWORD i = 0; i < read; ++i)
         ASSERT_EQ('s', contents[i]) << i;
+}
+
+// Wine reports a FAT file system only for a drive backed by a device (a loop-mounted image under the FUSE
+// driver); the test drive is a tmpfs, which Wine calls NTFS. The fake names it FAT, as Windows names a
+// FAT16 volume, so that the job runs as on one: without the resident-file phase.
+ImportPatch<decltype(::GetVolumeInformationW)>* g_volumeInformation = nullptr;
+BOOL WINAPI FatVolumeInformation(LPCWSTR root, LPWSTR label, DWORD labelSize, LPDWORD serial, LPDWORD maxName,
+                                 LPDWORD flags, LPWSTR fileSystem, DWORD fileSystemSize)
+{
+    if (!g_volumeInformation->Original()(root, label, labelSize, serial, maxName, flags, fileSystem, fileSystemSize))
+        return FALSE;
+    if (fileSystem && fileSystemSize > 3)
+        lstrcpyW(fileSystem, L"FAT");
+    return TRUE;
+}
+
+// Wipes the test drive through the dialog and checks, after every message of the job, the title, the
+// percentage line and the bar: percentages that follow the fill, and a marquee only for the resident files.
+void WipeWatchingTheBar(const std::wstring& root, bool fat)
+{
+    std::unique_ptr<ImportPatch<decltype(::GetVolumeInformationW)>> fatVolume;
+    if (fat) {
+        fatVolume.reset(new ImportPatch<decltype(::GetVolumeInformationW)>("GetVolumeInformationW",
+                                                                           &FatVolumeInformation));
+        g_volumeInformation = fatVolume.get();
+        ASSERT_TRUE(fatVolume->IsActive());
+    }
+    CDeleteItemDlg dlg(root.c_str());
+    dlg.m_settings.m_deleteMethod = 1;  // one pass of zeros
+    ProgressRecorder recorder([&] { return dlg.m_hWnd; });
+    ASSERT_TRUE(recorder.IsActive());
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    fatVolume.reset();
+
+    uint64_t total = 0;
+    std::vector<int> percents;
+    std::vector<int32_t> phases;
+    bool inResidentPhase = false;
+    for (const ProgressRecorder::Seen& seen : recorder.m_seen) {
+        const ProgressView& view = seen.m_view;
+        if (seen.m_message == WM_FREE_SPACE_TOTAL) {
+            // The base of the percentage is known: the bar stands at 0, ready to move.
+            total = static_cast<uint64_t>(seen.m_value);
+            EXPECT_GT(total, 0u);
+            EXPECT_FALSE(view.m_marquee);
+            EXPECT_EQ(0, view.m_low);
+            EXPECT_EQ(100, view.m_high);
+            EXPECT_EQ(0, view.m_pos);
+            continue;
+        }
+        if (seen.m_message == WM_RESIDENT_PHASE) {
+            phases.push_back(static_cast<int32_t>(seen.m_value));
+            inResidentPhase = seen.m_value != 0;
+            EXPECT_EQ(L"Deleting resident files", view.m_title);
+            EXPECT_EQ(inResidentPhase, view.m_marquee);
+            continue;
+        }
+        ASSERT_EQ(WM_DELETE_PROGRESS, seen.m_message);
+        const DeleteProgress& progress = seen.m_progress;
+        SCOPED_TRACE(testing::Message() << "fill progress of " << progress.m_bytesProcessed << " bytes");
+        EXPECT_EQ(1, progress.m_freeSpace);
+        EXPECT_FALSE(inResidentPhase);
+        const int percent = LeadingNumber(view.m_percent);
+        EXPECT_EQ(std::to_wstring(percent) + L" % complete", view.m_percent);
+        EXPECT_EQ(L"Deleting unused space : " + view.m_percent, view.m_title);
+        // The dialog counts in whole kibibytes and truncates: at most one below the exact figure.
+        const int exact = ExactPercent(progress.m_bytesProcessed, progress.m_passCount, total);
+        EXPECT_TRUE(percent == exact || percent == exact - 1) << percent << " against " << exact;
+        EXPECT_FALSE(view.m_marquee);
+        EXPECT_EQ(0, view.m_low);
+        EXPECT_EQ(100, view.m_high);
+        EXPECT_EQ(percent, view.m_pos);
+        if (percents.empty() || percents.back() != percent)
+            percents.push_back(percent);
+    }
+    EXPECT_EQ(total, dlg.m_totalBytes);
+    // The bar moved with the fill, chunk by chunk, to its end.
+    EXPECT_GE(percents.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(100, percents.back());
+    // The resident-file phase, where it runs, begins and ends once, after the fill.
+    EXPECT_EQ(fat ? std::vector<int32_t>{} : (std::vector<int32_t>{1, 0}), phases);
+    if (!recorder.m_seen.empty() && !fat) {
+        EXPECT_EQ(static_cast<UINT>(WM_RESIDENT_PHASE), recorder.m_seen.back().m_message);
+    }
+    EXPECT_EQ(0, dlg.m_freeSpaceThread.m_failed);
+    EXPECT_TRUE(DriveIsEmpty(root));
+}
+
+TEST_F(FreeSpaceDialogTest, TheBarFollowsTheFillsPercentageAndRunsAMarqueeOnlyForTheResidentFiles)
+{
+    WipeWatchingTheBar(m_root, false);
+}
+
+TEST_F(FreeSpaceDialogTest, OnFat16WhichHasNoResidentPhaseTheBarFollowsTheFillToItsEnd)
+{
+    WipeWatchingTheBar(m_root, true);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // under Wine does not fail them on demand).
 #include <windows.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -66,7 +67,8 @@ ImportPatch<decltype(::ReadFile)>* g_read;
 int g_readCalls;
 int g_readFailsAt = -1;      // the call (0-based) that fails; -1: none
 DWORD g_readAtMost = 0;      // 0: as asked
-CancelFlag* g_cancelAfterRead;  // set to stop after the first read
+CancelFlag* g_cancelAfterRead;  // set to g_cancelValue after the first read
+int32_t g_cancelValue = kCancelStop;
 BOOL WINAPI FakeReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped)
 {
     const int call = g_readCalls++;
@@ -75,7 +77,7 @@ BOOL WINAPI FakeReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LP
         return FALSE;
     }
     if (g_cancelAfterRead)
-        g_cancelAfterRead->store(kCancelStop);
+        g_cancelAfterRead->store(g_cancelValue);
     if (g_readAtMost && size > g_readAtMost)
         size = g_readAtMost;
     return g_read->Original()(file, buffer, size, got, overlapped);
@@ -117,6 +119,7 @@ protected:
         g_readAtMost = 0;
         g_writeShort = false;
         g_cancelAfterRead = nullptr;
+        g_cancelValue = kCancelStop;
     }
 
     // Encrypts plain with the algorithm; the encrypted bytes, or an empty vector with ok false.
@@ -284,6 +287,67 @@ TEST_F(FileCrypt, CancelStopsBeforeTheNextChunkInBothDirections)
         EXPECT_FALSE(ok) << (encrypt ? "encrypt" : "decrypt");
         EXPECT_EQ(g_readCalls, 1) << (encrypt ? "encrypt" : "decrypt");
         EXPECT_FALSE(TempDir::FileExists(opened));
+    }
+    EXPECT_EQ(FolderContents(m_dir.Path()).size(), 2u);
+}
+
+// One routine on a thread of its own, so that a call that waits for ever fails the test instead of hanging it.
+struct CryptCall {
+    bool m_encrypt;
+    const wchar_t* m_source;
+    const wchar_t* m_destination;
+    CancelFlag* m_cancel;
+    BOOL m_result = TRUE;
+
+    static DWORD WINAPI Run(void* context)
+    {
+        auto* call = static_cast<CryptCall*>(context);
+        call->m_result =
+            call->m_encrypt
+                ? EncryptFileToFile(call->m_source, call->m_destination, kPassword, kCryptBlowfish, call->m_cancel)
+                : DecryptFileToFile(call->m_source, call->m_destination, kPassword, kCryptBlowfish, call->m_cancel);
+        return 0;
+    }
+};
+
+TEST_F(FileCrypt, EveryNonZeroCancelValueStopsBothDirectionsWithoutWaiting)
+{
+    // 2 is the value by which the shredding jobs' owner holds them; these routines have no hold to wait out.
+    const std::wstring source = m_dir.WriteFile(L"plain.bin", Pattern(8 * 1024 + 5));
+    const std::wstring sealed = m_dir.Join(L"sealed.bin");
+    const std::wstring opened = m_dir.Join(L"opened.bin");
+    ASSERT_TRUE(EncryptFileToFile(source.c_str(), sealed.c_str(), kPassword, kCryptBlowfish, nullptr));
+
+    ImportPatch<decltype(::ReadFile)> read("ReadFile", &FakeReadFile);
+    g_read = &read;
+    ASSERT_TRUE(read.IsActive());
+    for (int32_t value : {1, -1, 2, INT_MAX}) {
+        for (bool encrypt : {true, false}) {
+            // Set before the call: no chunk is read. Set while the first chunk is read: no second one is.
+            for (bool beforeTheCall : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "value " << value << (encrypt ? ", encrypt" : ", decrypt")
+                                                << (beforeTheCall ? ", set before the call" : ", set during it"));
+                CancelFlag flag{beforeTheCall ? value : kCancelGoOn};
+                g_cancelAfterRead = beforeTheCall ? nullptr : &flag;
+                g_cancelValue = value;
+                g_readCalls = 0;
+                CryptCall call{encrypt, encrypt ? source.c_str() : sealed.c_str(), opened.c_str(), &flag};
+                HANDLE thread = CreateThread(nullptr, 0, &CryptCall::Run, &call, 0, nullptr);
+                ASSERT_NE(nullptr, thread);
+                // The call does no more than open two files and derive a key before it sees the flag.
+                const DWORD waited = WaitForSingleObject(thread, 1000);
+                EXPECT_EQ(WAIT_OBJECT_0, waited) << "still running after a second";
+                if (waited != WAIT_OBJECT_0) {
+                    flag.store(kCancelStop);  // lets a waiting call go, so that the test goes on
+                    WaitForSingleObject(thread, INFINITE);
+                }
+                CloseHandle(thread);
+                g_cancelAfterRead = nullptr;
+                EXPECT_FALSE(call.m_result);
+                EXPECT_EQ(beforeTheCall ? 0 : 1, g_readCalls);
+                EXPECT_FALSE(TempDir::FileExists(opened));
+            }
+        }
     }
     EXPECT_EQ(FolderContents(m_dir.Path()).size(), 2u);
 }
