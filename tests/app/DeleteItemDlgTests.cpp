@@ -318,7 +318,7 @@ TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
 {
     const std::wstring folder = m_dir.MakeFolder(L"tree");
     PathList made;
-    for (int i = 0; i < 1500; ++i)
+    for (int i = 0; i < 100; ++i)
         made.push_back(File(L"tree\\" + std::to_wstring(i) + L".txt", 1));
     const PathList files;
     const PathList folders{folder};
@@ -378,8 +378,9 @@ VOID WINAPI CountingSleep(DWORD ms)
 
 TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePausedEndsAtOnce)
 {
-    // 27 chunks of one pass: both pauses land in the middle of the file.
-    const size_t size = 160u << 20;
+    // 11 chunks of one pass, written only as far as the gate lets the job: both pauses land in the middle
+    // of the file.
+    const size_t size = 64u << 20;
     const PathList files{File(L"big.bin", size, 'x')};
     const PathList folders;
     ImportPatch<decltype(::WriteFile)> write("WriteFile", &GatedWrite);
@@ -486,10 +487,10 @@ void TypeKey(WORD key)
 
 TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
 {
-    // Hidden all along (3 files, empty folders), and long enough to receive strays in both phases.
+    // Hidden all along (3 files, empty folders); each phase is held until it has received its strays.
     PathList files = Files(3, 10);
     const std::wstring tree = m_dir.MakeFolder(L"tree");
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 60; ++i)
         ASSERT_FALSE(m_dir.MakeFolder(L"tree\\d" + std::to_wstring(i)).empty());
     const PathList folders{tree};
     TestDlg dlg(&files, &folders, FALSE);
@@ -574,8 +575,9 @@ BOOL WINAPI WriteUntilStopped(HANDLE file, LPCVOID data, DWORD size, LPDWORD wri
 
 TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
 {
-    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it.
-    const size_t size = 160u << 20;
+    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it. Three chunks:
+    // the job is held in the second.
+    const size_t size = 16u << 20;
     const PathList files{File(L"big.bin", size, 'x'), File(L"next.bin", 10)};
     const PathList folders;
     {
