@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -61,6 +62,46 @@ void ClickPause(HWND dialog)
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PAUSE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_PAUSE)));
 }
+
+// Holds chosen jobs of the dialog from the moment it resumes them: the fake of ResumeThread writes the
+// held value into the job's stop flag just before the real resume, so that the job waits at its first safe
+// point until the test has acted and then lets it work on (Release) or stops it. Small jobs would
+// otherwise be over before the test's first look. A stop from the dialog ends the hold as well. Nothing
+// here allocates once the object is made.
+class HeldStart {
+public:
+    HeldStart() : m_patch("ResumeThread", &HeldStart::Resume) { s_held = this; }
+    ~HeldStart() { s_held = nullptr; }
+    HeldStart(const HeldStart&) = delete;
+    HeldStart& operator=(const HeldStart&) = delete;
+    bool IsActive() const { return m_patch.IsActive(); }
+
+    void Hold(Thread& job)
+    {
+        if (m_count < kMaxJobs)
+            m_jobs[m_count++] = &job;
+    }
+    static void Release(Thread& job)
+    {
+        int32_t held = kCancelHold;
+        job.m_stop.compare_exchange_strong(held, kCancelGoOn);
+    }
+
+private:
+    static DWORD WINAPI Resume(HANDLE thread)
+    {
+        for (int i = 0; i < s_held->m_count; ++i)
+            if (s_held->m_jobs[i]->m_hThread == thread)
+                s_held->m_jobs[i]->m_stop = kCancelHold;
+        return s_held->m_patch.Original()(thread);
+    }
+
+    static constexpr int kMaxJobs = 3;
+    static inline HeldStart* s_held = nullptr;
+    ImportPatch<decltype(::ResumeThread)> m_patch;
+    Thread* m_jobs[kMaxJobs] = {};
+    int m_count = 0;
+};
 
 class DeleteItemDlgTest : public ::testing::Test {
 protected:
@@ -248,17 +289,25 @@ TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
 {
     const std::wstring folder = m_dir.MakeFolder(L"tree");
     PathList made;
-    for (int i = 0; i < 1500; ++i)
+    for (int i = 0; i < 100; ++i)
         made.push_back(File(L"tree\\" + std::to_wstring(i) + L".txt", 1));
     const PathList files;
     const PathList folders{folder};
     TestDlg dlg(&files, &folders, FALSE);
+    // The count waits at its first entry until the cancel is posted.
+    HeldStart held;
+    ASSERT_TRUE(held.IsActive());
+    held.Hold(dlg.m_metricsThread);
+    bool cancelled = false;
     DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
     watch.m_onTick = [&](HWND dialog) {
-        if (watch.m_ticks == 1)
+        if (!cancelled && dlg.m_metricsState == CDeleteItemDlg::kJobStarted) {
+            cancelled = true;
             PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
     };
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(cancelled);
     EXPECT_EQ(CDeleteItemDlg::kJobIdle, dlg.m_deleteState);  // the shredding job never started
     EXPECT_FALSE(dlg.m_metricsThread.m_running);
     EXPECT_TRUE(watch.m_boxes.empty());
@@ -266,77 +315,111 @@ TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
         ASSERT_TRUE(Exists(path)) << path;
 }
 
-ImportPatch<decltype(::WriteFile)>* g_slowWrite = nullptr;
+// The shredding job's writes pass a gate that the test opens one write at a time, so that the job cannot
+// run ahead of the dialog (a loaded machine's dialog could otherwise see the whole file written before it
+// gets to pause twice); a stop opens it. The job's waits in a hold (the sleeps of its stop check while the
+// flag holds the held value) are counted: the test acts once the job is seen waiting there.
+struct PauseProbe {
+    ImportPatch<decltype(::WriteFile)>* write = nullptr;
+    ImportPatch<decltype(::Sleep)>* sleep = nullptr;
+    Thread* job = nullptr;
+    std::atomic<int> writes{0};
+    std::atomic<int> allowed{0};  // writes that may start
+    std::atomic<int> holdWaits{0};
+    static constexpr int kOpen = 1 << 30;
+    bool OnJob() const { return job && GetCurrentThreadId() == GetThreadId(job->m_hThread); }
+} g_pause;
 
-// Each chunk takes a while, as on a real disk: at page-cache speed a loaded machine's dialog can see the
-// whole file written before it gets to pause twice. The bytes still go to the file.
-BOOL WINAPI SlowWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+BOOL WINAPI GatedWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    Sleep(25);
-    return g_slowWrite->Original()(file, data, size, written, overlapped);
+    if (g_pause.OnJob()) {
+        while (g_pause.writes >= g_pause.allowed && g_pause.job->m_stop != kCancelStop)
+            SleepEx(1, FALSE);
+        ++g_pause.writes;
+    }
+    return g_pause.write->Original()(file, data, size, written, overlapped);
+}
+
+VOID WINAPI CountingSleep(DWORD ms)
+{
+    if (g_pause.OnJob() && g_pause.job->m_stop == kCancelHold)
+        ++g_pause.holdWaits;
+    g_pause.sleep->Original()(ms);
 }
 
 TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePausedEndsAtOnce)
 {
-    // 27 chunks of one pass: both pauses land in the middle of the file.
-    const size_t size = 160u << 20;
+    // 11 chunks of one pass, written only as far as the gate lets the job: both pauses land in the middle
+    // of the file.
+    const size_t size = 64u << 20;
     const PathList files{File(L"big.bin", size, 'x')};
     const PathList folders;
-    ImportPatch<decltype(::WriteFile)> slowWrite("WriteFile", &SlowWrite);
-    g_slowWrite = &slowWrite;
-    ASSERT_TRUE(slowWrite.IsActive());
+    ImportPatch<decltype(::WriteFile)> write("WriteFile", &GatedWrite);
+    ImportPatch<decltype(::Sleep)> sleep("Sleep", &CountingSleep);
+    ASSERT_TRUE(write.IsActive());
+    ASSERT_TRUE(sleep.IsActive());
     TestDlg dlg(&files, &folders, FALSE);
+    g_pause.write = &write;
+    g_pause.sleep = &sleep;
+    g_pause.writes = 0;
+    g_pause.allowed = 1;
+    g_pause.holdWaits = 0;
+    g_pause.job = &dlg.m_deleteThread;
 
     enum Step { kRunning, kPaused, kResumed, kPausedAgain, kCancelled } step = kRunning;
-    int progressSeen = 0;
-    int seenAtPause = 0;
     uint64_t bytesAtPause = 0;
-    bool heldWhilePaused = false;
+    int writesAtPause = 0;
+    int waitsAtPause = 0;
+    int writesWhileHeld = -1;
+    int writesAtCancel = 0;
     bool stateWhilePaused = false;
     bool stateWhileResumed = false;
-    DWORD cancelClicked = 0;
-    DWORD cancelTook = 0;
     MessageSpy spy([&](const MSG& msg) {
         if (msg.message != WM_DELETE_PROGRESS || !msg.wParam)
             return;
         const DeleteProgress& progress = *reinterpret_cast<const DeleteProgress*>(msg.wParam);
-        ++progressSeen;
         const bool midFile = progress.m_bytesProcessed > 0 && progress.m_bytesProcessed < size / 3;
-        if (step == kRunning && midFile) {
-            step = kPaused;
+        if ((step == kRunning && midFile) || (step == kResumed && progress.m_bytesProcessed > bytesAtPause)) {
+            step = step == kRunning ? kPaused : kPausedAgain;
             bytesAtPause = progress.m_bytesProcessed;
             ClickPause(msg.hwnd);
-            // At most the chunk in flight reports after the pause; then nothing for a while.
-            RunSoon(150, [&, hwnd = msg.hwnd] {
-                seenAtPause = progressSeen;
-                RunSoon(400, [&, hwnd] {
-                    heldWhilePaused = progressSeen == seenAtPause;
-                    stateWhilePaused = dlg.m_paused && !dlg.m_deleteThread.m_running && !dlg.m_picture.IsPlaying() &&
-                                       Exists(files[0]);
-                    ClickPause(hwnd);
-                    step = kResumed;
-                    stateWhileResumed = !dlg.m_paused && dlg.m_deleteThread.m_running && dlg.m_picture.IsPlaying();
-                });
-            });
-        } else if (step == kResumed && progress.m_bytesProcessed > bytesAtPause) {
-            step = kPausedAgain;
-            ClickPause(msg.hwnd);
-            RunSoon(200, [&, hwnd = msg.hwnd] {
-                step = kCancelled;
-                cancelClicked = GetTickCount();
-                PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            });
+            // Only the pause may stop the job now: at most the chunk in flight is written after it.
+            writesAtPause = g_pause.writes;
+            waitsAtPause = g_pause.holdWaits;
+            g_pause.allowed = PauseProbe::kOpen;
         }
     });
     ASSERT_TRUE(spy.IsActive());
+    DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
+    watch.m_onTick = [&](HWND dialog) {
+        const bool heldAgain = g_pause.holdWaits >= waitsAtPause + 3;
+        const bool ranOn = g_pause.writes > writesAtPause + 1 || HasEndedForTest(dlg.m_deleteThread);
+        if (step == kPaused && (heldAgain || ranOn)) {
+            writesWhileHeld = g_pause.writes - writesAtPause;
+            stateWhilePaused = heldAgain && dlg.m_paused && !dlg.m_deleteThread.m_running &&
+                               !dlg.m_picture.IsPlaying() && Exists(files[0]);
+            // One more chunk may start: its progress brings the second pause.
+            g_pause.allowed = g_pause.writes + 1;
+            ClickPause(dialog);
+            step = kResumed;
+            stateWhileResumed = !dlg.m_paused && dlg.m_deleteThread.m_running && dlg.m_picture.IsPlaying();
+        } else if (step == kPausedAgain && (heldAgain || ranOn)) {
+            step = kCancelled;
+            writesAtCancel = g_pause.writes;
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    };
 
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
-    cancelTook = GetTickCount() - cancelClicked;
+    g_pause.job = nullptr;
     ASSERT_EQ(kCancelled, step) << "the job ended before the test could pause it twice";
-    EXPECT_TRUE(heldWhilePaused);
+    EXPECT_GE(writesWhileHeld, 0);
+    EXPECT_LE(writesWhileHeld, 1);  // the chunk in flight, then nothing while paused
     EXPECT_TRUE(stateWhilePaused);
     EXPECT_TRUE(stateWhileResumed);
-    EXPECT_LT(cancelTook, 1000u);
+    EXPECT_GT(bytesAtPause, static_cast<uint64_t>(6u << 20));  // the second pause came after the resume went on
+    // Cancelled while held, the job ends where it waits, without another chunk.
+    EXPECT_EQ(writesAtCancel, g_pause.writes.load());
     EXPECT_FALSE(dlg.m_deleteThread.m_running);
     EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
 
@@ -375,16 +458,23 @@ void TypeKey(WORD key)
 
 TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
 {
-    // Hidden all along (3 files, empty folders), and long enough to receive strays in both phases.
+    // Hidden all along (3 files, empty folders); each phase is held until it has received its strays.
     PathList files = Files(3, 10);
     const std::wstring tree = m_dir.MakeFolder(L"tree");
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 60; ++i)
         ASSERT_FALSE(m_dir.MakeFolder(L"tree\\d" + std::to_wstring(i)).empty());
     const PathList folders{tree};
     TestDlg dlg(&files, &folders, FALSE);
     OtherWindow other;
     ASSERT_TRUE(other.m_hWnd);
+    // Each job waits at its start until the strays of its phase have been handled (the tick after they
+    // were posted: posted messages go before timer messages).
+    HeldStart held;
+    ASSERT_TRUE(held.IsActive());
+    held.Hold(dlg.m_metricsThread);
+    held.Hold(dlg.m_deleteThread);
 
+    bool strayWhileCounting = false;
     bool strayAfterCounting = false;
     bool otherKeptFocus = true;
     int typed = 0;
@@ -399,11 +489,16 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
             PostMessageW(dialog, WM_DELETE_DONE, 0, 0);
             PostMessageW(dialog, WM_FREE_SPACE_DONE, 0, 0);
         };
-        if (watch.m_ticks == 1) {
+        if (strayWhileCounting)
+            HeldStart::Release(dlg.m_metricsThread);
+        if (!strayWhileCounting && dlg.m_metricsState == CDeleteItemDlg::kJobStarted) {
+            strayWhileCounting = true;
             strays();
             // Totals that would show the dialog, before the real ones.
             PostMessageW(dialog, WM_METRICS_DONE, reinterpret_cast<WPARAM>(new MetricsResult{1000, 1ull << 30}), 0);
         }
+        if (strayAfterCounting)
+            HeldStart::Release(dlg.m_deleteThread);
         if (!strayAfterCounting && dlg.m_deleteState == CDeleteItemDlg::kJobStarted) {
             strayAfterCounting = true;
             strays();
@@ -420,6 +515,7 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
         }
     };
     EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(strayWhileCounting);
     EXPECT_TRUE(strayAfterCounting);
     EXPECT_TRUE(otherKeptFocus);
     if (typed > 0)
@@ -434,14 +530,34 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
     EXPECT_FALSE(Exists(tree));  // the early completion did not end the job before its end
 }
 
+// Holds the shredding job in its second write until the dialog stops it, so that a request posted on the
+// first write's progress finds the job still running however slowly the test thread gets to it.
+ImportPatch<decltype(::WriteFile)>* g_stoppedWrite = nullptr;
+Thread* g_writingJob = nullptr;
+std::atomic<int> g_jobWrites{0};
+BOOL WINAPI WriteUntilStopped(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (g_writingJob && GetCurrentThreadId() == GetThreadId(g_writingJob->m_hThread) && ++g_jobWrites > 1) {
+        while (g_writingJob->m_stop != kCancelStop)
+            SleepEx(1, FALSE);
+    }
+    return g_stoppedWrite->Original()(file, data, size, written, overlapped);
+}
+
 TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
 {
-    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it.
-    const size_t size = 160u << 20;
+    // The owner empties the recycle bin on IDOK: a job that still runs must not end with it. Three chunks:
+    // the job is held in the second.
+    const size_t size = 16u << 20;
     const PathList files{File(L"big.bin", size, 'x'), File(L"next.bin", 10)};
     const PathList folders;
     {
         TestDlg dlg(&files, &folders, FALSE);
+        ImportPatch<decltype(::WriteFile)> write("WriteFile", &WriteUntilStopped);
+        ASSERT_TRUE(write.IsActive());
+        g_stoppedWrite = &write;
+        g_jobWrites = 0;
+        g_writingJob = &dlg.m_deleteThread;
         bool posted = false;
         MessageSpy spy([&](const MSG& msg) {
             if (!posted && msg.message == WM_DELETE_PROGRESS && msg.wParam &&
@@ -452,6 +568,7 @@ TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
         });
         ASSERT_TRUE(spy.IsActive());
         EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        g_writingJob = nullptr;
         EXPECT_TRUE(posted);
         EXPECT_TRUE(HasEndedForTest(dlg.m_deleteThread));
         EXPECT_TRUE(Exists(files[1]));  // the job stopped before its next file
@@ -468,6 +585,42 @@ TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
     });
     EXPECT_EQ(IDOK, done.DoModal());
     EXPECT_TRUE(AllGone(small));
+}
+
+TEST_F(DeleteItemDlgTest, CloseProgressAfterAFailedJobEndedButBeforeItsCompletionEndsWithCancel)
+{
+    // The job's one file is held open by the test: the job fails on it, records the error and posts its
+    // completion. That message is held back behind a close request, which thus meets a job that has
+    // ended, finished and was never stopped, but failed: no success for the owner to act on.
+    const std::wstring held = File(L"held.txt", 100);
+    HANDLE handle = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    {
+        const PathList files{held};
+        const PathList folders;
+        TestDlg dlg(&files, &folders, FALSE);
+        bool jobEnded = false;
+        bool heldBack = false;
+        MessageSpy spy([&](MSG& msg) {
+            if (heldBack || msg.message != WM_DELETE_DONE || msg.hwnd != dlg.m_hWnd)
+                return;
+            heldBack = true;
+            // Posted just before the job's end.
+            jobEnded = WaitForSingleObject(dlg.m_deleteThread.m_hThread, 60000) == WAIT_OBJECT_0;
+            msg.message = WM_NULL;
+            PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+            PostMessageW(msg.hwnd, WM_DELETE_DONE, 0, 0);
+        });
+        ASSERT_TRUE(spy.IsActive());
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        EXPECT_TRUE(heldBack);
+        EXPECT_TRUE(jobEnded);
+        EXPECT_TRUE(dlg.m_deleteThread.m_finished);
+        EXPECT_NE(DeleteErrorNone, dlg.m_deleteThread.m_error.m_kind);
+    }
+    CloseHandle(handle);
+    EXPECT_TRUE(Exists(held));
 }
 
 TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQueued)
@@ -487,9 +640,13 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
     int dropped = 0;
     int queued = 0;
     bool released = false;
+    // The count waits at its start until the test's messages are posted (made before the allocations are
+    // counted: the patch holds a block of its own).
+    HeldStart held;
+    ASSERT_TRUE(held.IsActive());
     DialogWatch watch([&] { return dlg ? dlg->m_hWnd : nullptr; }, 1);
     watch.m_onTick = [&](HWND hwnd) {
-        if (watch.m_ticks != 1)
+        if (dialog || dlg->m_metricsState != CDeleteItemDlg::kJobStarted)
             return;
         // While a handler holds the semaphore, progress and status are dropped, and still freed.
         dialog = hwnd;
@@ -503,6 +660,7 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
             ReleaseSemaphore(dlg->m_semaphore, 1, nullptr);
             released = true;
         });
+        HeldStart::Release(dlg->m_metricsThread);
     };
     // Behind the completion: still queued when the window goes.
     MessageSpy spy([&](const MSG& msg) {
@@ -520,6 +678,7 @@ TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQue
 
     const int64_t before = allocations::Live();
     dlg.reset(new TestDlg(&files, &folders, FALSE));
+    held.Hold(dlg->m_metricsThread);
     EXPECT_EQ(IDOK, dlg->DoModal());
     // So small a job can end before the test's own release of the semaphore has run; that pending action
     // holds a block of its own and reads the dialog: let it run first.
@@ -540,17 +699,29 @@ TEST_F(DeleteItemDlgTest, TheBarRunsAMarqueeWhilePreparingAndPercentagesWhileShr
     const PathList files = Files(12, 100);
     const PathList folders;
     TestDlg dlg(&files, &folders, FALSE);
+    // Each job waits at its start until the test has looked at the bar.
+    HeldStart held;
+    ASSERT_TRUE(held.IsActive());
+    held.Hold(dlg.m_metricsThread);
+    held.Hold(dlg.m_deleteThread);
+    bool lookedWhilePreparing = false;
+    bool lookedWhileShredding = false;
     bool marqueeWhilePreparing = false;
     bool percentWhileShredding = false;
     DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
     watch.m_onTick = [&](HWND dialog) {
         HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
         const bool marquee = (GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
-        if (watch.m_ticks == 1)
+        if (!lookedWhilePreparing && dlg.m_metricsState == CDeleteItemDlg::kJobStarted) {
+            lookedWhilePreparing = true;
             marqueeWhilePreparing = marquee && dlg.m_deleteState == CDeleteItemDlg::kJobIdle;
-        if (dlg.m_deleteState == CDeleteItemDlg::kJobStarted && !marquee &&
-            SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == 100)
-            percentWhileShredding = true;
+            HeldStart::Release(dlg.m_metricsThread);
+        }
+        if (!lookedWhileShredding && dlg.m_deleteState == CDeleteItemDlg::kJobStarted) {
+            lookedWhileShredding = true;
+            percentWhileShredding = !marquee && SendMessageW(bar, PBM_GETRANGE, FALSE, 0) == 100;
+            HeldStart::Release(dlg.m_deleteThread);
+        }
     };
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_TRUE(marqueeWhilePreparing);
@@ -651,18 +822,27 @@ TEST_F(DeleteItemDlgTest, AJobThatEndsWithoutItsCompletionShowsTheHiddenDialog)
     const PathList files = Files(2, 10);
     const PathList folders;
     TestDlg dlg(&files, &folders, FALSE);
+    // The count of two small files would be over before the first tick: it waits at its start until the
+    // test has stopped it.
+    HeldStart held;
+    ASSERT_TRUE(held.IsActive());
+    held.Hold(dlg.m_metricsThread);
+    bool stopped = false;
     bool shown = false;
     DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
     watch.m_onTick = [&](HWND dialog) {
         // As if the counting job had been stopped behind the dialog's back: it ends and posts nothing.
-        if (watch.m_ticks == 1)
+        if (!stopped && dlg.m_metricsState == CDeleteItemDlg::kJobStarted) {
+            stopped = true;
             dlg.m_metricsThread.m_stop = kCancelStop;
+        }
         if (!shown && IsWindowVisible(dialog)) {
             shown = true;
             PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         }
     };
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_TRUE(stopped);
     EXPECT_TRUE(shown);
     EXPECT_EQ(CDeleteItemDlg::kJobIdle, dlg.m_deleteState);
     for (const std::wstring& path : files)

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,7 +55,17 @@ TEST_F(FreeSpaceDialogTest, WipesShowingItselfAtOnceAndAPauseClickStartsNoShredd
     dlg.m_settings.m_deleteMethod = 1;  // one pass of zeros
     bool shownWhilePreparing = false;
     bool pauseHidden = true;
-    int clicks = 0;
+    std::atomic<int> clicks{0};
+    // The wipe waits in its first write until every click was made, so that it is still preparing (no
+    // progress yet) while the test looks and clicks, however fast or slow it runs. A stop ends the wait.
+    // (The sentinel's own write came before: only the writes from here on are counted.)
+    std::atomic<bool> writing{false};
+    m_fakes->OnWrite([&](int) {
+        if (writing.exchange(true))
+            return;
+        while (clicks < 5 && dlg.m_freeSpaceThread.m_stop == kCancelGoOn)
+            SleepEx(1, FALSE);
+    });
     DialogWatch watch([&] { return dlg.m_hWnd; }, 2);
     watch.m_onTick = [&](HWND dialog) {
         wchar_t title[128] = {};
@@ -65,14 +76,14 @@ TEST_F(FreeSpaceDialogTest, WipesShowingItselfAtOnceAndAPauseClickStartsNoShredd
         if (IsWindowVisible(GetDlgItem(dialog, IDC_PAUSE)))
             pauseHidden = false;
         // Button 3 clicked (posted as the dialog manager would) while the wipe runs.
-        if (clicks < 5 && watch.m_ticks % 3 == 0) {
+        if (writing && clicks < 5 && watch.m_ticks % 3 == 0) {
             ++clicks;
             PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PAUSE, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_PAUSE)));
         }
     };
     EXPECT_EQ(IDOK, dlg.DoModal());
-    EXPECT_EQ(5, clicks);
+    EXPECT_EQ(5, clicks.load());
     EXPECT_TRUE(watch.m_everVisible);
     EXPECT_TRUE(shownWhilePreparing);
     EXPECT_GT(dlg.m_totalBytes, 0u);   // the drive's free bytes
@@ -192,6 +203,25 @@ TEST_F(FreeSpaceDialogTest, TheBarFollowsTheFillsPercentageAndRunsAMarqueeOnlyFo
 TEST_F(FreeSpaceDialogTest, OnFat16WhichHasNoResidentPhaseTheBarFollowsTheFillToItsEnd)
 {
     WipeWatchingTheBar(m_root, true);
+}
+
+TEST_F(FreeSpaceDialogTest, AFailedWipeShowsTheFailureBoxAndEndsWithCancel)
+{
+    // Wine running as root may create files anywhere: the fake refuses the fill's first file with the
+    // access denied that Windows gives in a folder the user may not write to.
+    m_fakes->FailCreatesAfter(0, ERROR_ACCESS_DENIED);
+    CDeleteItemDlg dlg(m_root.c_str());
+    dlg.m_settings.m_deleteMethod = 1;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ(1, dlg.m_freeSpaceThread.m_failed);
+    EXPECT_EQ(CDeleteItemDlg::kJobDone, dlg.m_freeSpaceState);
+    CString failed;
+    failed.LoadString(IDS_FREE_SPACE_FAILED);
+    ASSERT_EQ(1u, watch.m_boxes.size());
+    EXPECT_EQ(failed.Str(), watch.m_boxes[0].text);
+    // The fill's folder went with the failed wipe.
+    EXPECT_TRUE(ListFolder(m_root.substr(0, 2)).empty());
 }
 
 }  // namespace

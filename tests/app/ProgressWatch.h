@@ -14,10 +14,10 @@
 #include "engine/ProgressMessages.h"
 
 // Sees every message the test thread takes from its queue, before it is handled, so that a test can act at
-// a given point of the job. One at a time.
+// a given point of the job; it may also change the message (to WM_NULL, say). One at a time.
 class MessageSpy {
 public:
-    explicit MessageSpy(std::function<void(const MSG&)> onMessage) : m_onMessage(std::move(onMessage))
+    explicit MessageSpy(std::function<void(MSG&)> onMessage) : m_onMessage(std::move(onMessage))
     {
         s_spy = this;
         m_hook = SetWindowsHookExW(WH_GETMESSAGE, &MessageSpy::Hook, nullptr, GetCurrentThreadId());
@@ -35,12 +35,12 @@ private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
     {
         if (code == HC_ACTION && wParam == PM_REMOVE && s_spy)
-            s_spy->m_onMessage(*reinterpret_cast<const MSG*>(lParam));
+            s_spy->m_onMessage(*reinterpret_cast<MSG*>(lParam));
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
 
     static inline MessageSpy* s_spy = nullptr;
-    std::function<void(const MSG&)> m_onMessage;
+    std::function<void(MSG&)> m_onMessage;
     HHOOK m_hook = nullptr;
 };
 

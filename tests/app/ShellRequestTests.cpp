@@ -108,6 +108,9 @@ TEST(ShellRequest, ReadsEachImageOrRefusesIt)
         {"advance cut short", Cat(Header(1), Bytes{8, 0}), RequestFault::Truncated},
         {"path without its NUL", Cat(Header(1), RawRecord(40, a, false)), RequestFault::Truncated},
         {"advance past the end", Cat(Header(1), Cat(RawRecord(4000, a), Count(0))), RequestFault::Truncated},
+        // The last record of all: nothing after it would fail on its own.
+        {"last record's advance past the end", Cat(Header(0), Cat(Count(1), RawRecord(4000, dir))),
+         RequestFault::Truncated},
         {"advance shorter than the path", Cat(Header(1), Cat(RawRecord(static_cast<uint32_t>(a.size() * 2), a), Count(0))),
          RequestFault::ShortAdvance},
         {"advance of zero", Cat(Header(1), Cat(RawRecord(0, a), Count(0))), RequestFault::ShortAdvance},

@@ -132,7 +132,8 @@ BOOL WINAPI FakeGetVolumeInformationW(LPCWSTR root, LPWSTR label, DWORD labelLen
 
 // The cluster geometry: a failure, or no cluster size at all.
 ImportPatch<decltype(::GetDiskFreeSpaceW)>* g_diskFreeSpace;
-enum class Geometry { Real, Fails, ZeroSectors } g_geometry;
+// SixteenfoldClusters: clusters 16 times the real size, as a volume formatted with larger clusters has.
+enum class Geometry { Real, Fails, ZeroSectors, SixteenfoldClusters } g_geometry;
 BOOL WINAPI FakeGetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectors, LPDWORD bytes, LPDWORD freeClusters,
                                   LPDWORD totalClusters)
 {
@@ -143,6 +144,8 @@ BOOL WINAPI FakeGetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectors, LPDWORD bytes, 
     const BOOL ok = g_diskFreeSpace->Original()(root, sectors, bytes, freeClusters, totalClusters);
     if (ok && g_geometry == Geometry::ZeroSectors)
         *sectors = 0;
+    if (ok && g_geometry == Geometry::SixteenfoldClusters)
+        *sectors *= 16;
     return ok;
 }
 
@@ -1178,13 +1181,26 @@ TEST_F(Shredding, TooLongPathsFailCleanlyAndTooLongRenameTargetsCountAsFailedAtt
 
 TEST_F(Shredding, RoundingGoesToWholeClustersOfTheFoldersVolume)
 {
-    for (uint64_t size : {uint64_t(0), uint64_t(1), uint64_t(m_cluster), uint64_t(m_cluster) + 1}) {
-        const std::wstring path = m_temp.WriteFile(L"sized.bin", size, kOriginal);
-        std::wstring folder = m_temp.Path();
-        uint64_t rounded = 12345;
-        EXPECT_EQ(RoundUpToCluster(path.c_str(), &rounded, folder), 1);
-        EXPECT_EQ(rounded, RoundUp(size, m_cluster)) << size;
+    // The expected sizes are counted in whole clusters by hand, not derived from the file's size; the
+    // volume answers its real cluster size, then one sixteen times as large.
+    for (const uint64_t factor : {1, 16}) {
+        g_geometry = factor == 1 ? Geometry::Real : Geometry::SixteenfoldClusters;
+        const uint64_t cluster = factor * m_cluster;
+        const struct {
+            uint64_t size;
+            uint64_t clusters;
+        } cases[] = {
+            {0, 0}, {1, 1}, {cluster - 1, 1}, {cluster, 1}, {cluster + 1, 2}, {2 * cluster + 7, 3},
+        };
+        for (const auto& c : cases) {
+            const std::wstring path = m_temp.WriteFile(L"sized.bin", c.size, kOriginal);
+            std::wstring folder = m_temp.Path();
+            uint64_t rounded = 12345;
+            EXPECT_EQ(RoundUpToCluster(path.c_str(), &rounded, folder), 1);
+            EXPECT_EQ(rounded, c.clusters * cluster) << c.size << " bytes, clusters of " << cluster;
+        }
     }
+    g_geometry = Geometry::Real;
     // Without a volume for the folder the size stays as it was.
     const std::wstring path = m_temp.WriteFile(L"sized.bin", 10, kOriginal);
     std::wstring missing = m_temp.Join(L"no-such-folder");

@@ -70,6 +70,15 @@ StandIn::~StandIn()
         }
         CloseHandle(m_process);
     }
+    // Wine refuses to delete a program's image while it is still mapped, which an ended process may keep
+    // for a moment: the copy and its folder would stay behind in the prefix's temporary folder.
+    if (m_folder && m_folder->IsValid()) {
+        for (int attempt = 0; attempt < 100 && !TempDir::RemoveTree(m_folder->Path()); ++attempt)
+            SleepEx(50, FALSE);
+        if (GetFileAttributesW(m_folder->Path().c_str()) != INVALID_FILE_ATTRIBUTES)
+            std::fwprintf(stderr, L"stand-in folder %ls could not be removed (error %lu)\n", m_folder->Path().c_str(),
+                          GetLastError());
+    }
 }
 
 bool StandIn::WaitForEnd(DWORD ms) const
