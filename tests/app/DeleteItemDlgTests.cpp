@@ -21,6 +21,7 @@
 #include "ProgressWatch.h"
 #include "TempDir.h"
 #include "app/jobs/DeleteItemDlg.h"
+#include "engine/ErasureMethod.h"
 #include "app/res/resource.h"
 
 namespace {
@@ -315,7 +316,8 @@ TEST_F(DeleteItemDlgTest, CancelDuringCountingStopsTheCountAndTouchesNothing)
         ASSERT_TRUE(Exists(path)) << path;
 }
 
-// The shredding job's writes pass a gate that the test opens one write at a time, so that the job cannot
+// The shredding job's chunks (6 MiB, which a pattern pass writes as several calls) pass a gate that the
+// test opens one chunk at a time, so that the job cannot
 // run ahead of the dialog (a loaded machine's dialog could otherwise see the whole file written before it
 // gets to pause twice); a stop opens it. The job's waits in a hold (the sleeps of its stop check while the
 // flag holds the held value) are counted: the test acts once the job is seen waiting there.
@@ -323,8 +325,9 @@ struct PauseProbe {
     ImportPatch<decltype(::WriteFile)>* write = nullptr;
     ImportPatch<decltype(::Sleep)>* sleep = nullptr;
     Thread* job = nullptr;
-    std::atomic<int> writes{0};
-    std::atomic<int> allowed{0};  // writes that may start
+    std::atomic<int> writes{0};   // chunks started
+    std::atomic<int> allowed{0};  // chunks that may start
+    std::atomic<uint64_t> bytes{0};
     std::atomic<int> holdWaits{0};
     static constexpr int kOpen = 1 << 30;
     bool OnJob() const { return job && GetCurrentThreadId() == GetThreadId(job->m_hThread); }
@@ -333,9 +336,12 @@ struct PauseProbe {
 BOOL WINAPI GatedWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
     if (g_pause.OnJob()) {
-        while (g_pause.writes >= g_pause.allowed && g_pause.job->m_stop != kCancelStop)
-            SleepEx(1, FALSE);
-        ++g_pause.writes;
+        if (g_pause.bytes % kOverwriteBufferSize == 0) {  // a chunk begins
+            while (g_pause.writes >= g_pause.allowed && g_pause.job->m_stop != kCancelStop)
+                SleepEx(1, FALSE);
+            ++g_pause.writes;
+        }
+        g_pause.bytes += size;
     }
     return g_pause.write->Original()(file, data, size, written, overlapped);
 }
@@ -362,6 +368,7 @@ TEST_F(DeleteItemDlgTest, PauseHoldsTheJobMidFileResumeGoesOnAndCancelWhilePause
     g_pause.write = &write;
     g_pause.sleep = &sleep;
     g_pause.writes = 0;
+    g_pause.bytes = 0;
     g_pause.allowed = 1;
     g_pause.holdWaits = 0;
     g_pause.job = &dlg.m_deleteThread;
@@ -530,16 +537,20 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
     EXPECT_FALSE(Exists(tree));  // the early completion did not end the job before its end
 }
 
-// Holds the shredding job in its second write until the dialog stops it, so that a request posted on the
-// first write's progress finds the job still running however slowly the test thread gets to it.
+// Holds the shredding job in the first write of its second chunk until the dialog stops it, so that a
+// request posted on the first chunk's progress finds the job still running however slowly the test thread
+// gets to it. A pattern pass writes a chunk as several calls: the bytes tell where a chunk begins.
 ImportPatch<decltype(::WriteFile)>* g_stoppedWrite = nullptr;
 Thread* g_writingJob = nullptr;
-std::atomic<int> g_jobWrites{0};
+std::atomic<uint64_t> g_jobBytes{0};
 BOOL WINAPI WriteUntilStopped(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    if (g_writingJob && GetCurrentThreadId() == GetThreadId(g_writingJob->m_hThread) && ++g_jobWrites > 1) {
-        while (g_writingJob->m_stop != kCancelStop)
-            SleepEx(1, FALSE);
+    if (g_writingJob && GetCurrentThreadId() == GetThreadId(g_writingJob->m_hThread)) {
+        if (g_jobBytes >= static_cast<uint64_t>(kOverwriteBufferSize)) {
+            while (g_writingJob->m_stop != kCancelStop)
+                SleepEx(1, FALSE);
+        }
+        g_jobBytes += size;
     }
     return g_stoppedWrite->Original()(file, data, size, written, overlapped);
 }
@@ -556,7 +567,7 @@ TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
         ImportPatch<decltype(::WriteFile)> write("WriteFile", &WriteUntilStopped);
         ASSERT_TRUE(write.IsActive());
         g_stoppedWrite = &write;
-        g_jobWrites = 0;
+        g_jobBytes = 0;
         g_writingJob = &dlg.m_deleteThread;
         bool posted = false;
         MessageSpy spy([&](const MSG& msg) {
