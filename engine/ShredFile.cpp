@@ -228,9 +228,9 @@ FolderFacts LookUpFolderFacts(const std::wstring& folder, std::wstring* volumeRo
     facts.m_isFat = volume->m_isFat;
     if (volumeRoot)
         *volumeRoot = volume->m_root;
-    // Only NTFS answers the record-size query.
+    // Only NTFS keeps file records; one that does not tell their size has records of the usual size.
     if (!volume->m_isFat)
-        facts.m_hasRecordSize = GetFileRecordSize(volume.get(), &facts.m_recordSize) != 0;
+        facts.m_hasRecordSize = GetFileRecordSizeToFill(volume.get(), &facts.m_recordSize) != 0;
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
     if (!GetDiskFreeSpaceW(volume->m_root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
                            &totalClusters)) {
@@ -416,7 +416,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         *size = static_cast<uint64_t>(fileSize.QuadPart);
 
         // A file smaller than one NTFS file record may live inside the record: overwrite the record's
-        // worth of bytes first. Only NTFS answers the record-size query; elsewhere there is no such step.
+        // worth of bytes first. Only NTFS has file records; elsewhere there is no such step.
         if (!where.m_isFat && where.m_hasRecordSize &&
             static_cast<int64_t>(*size) < static_cast<int64_t>(where.m_recordSize)) {
             const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,

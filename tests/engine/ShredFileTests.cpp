@@ -495,12 +495,16 @@ TEST_F(Shredding, ACatalogueMethodWritesEachOfItsPasses)
 
     EXPECT_EQ(Shred(path, method.get()).m_result, 1);
     EXPECT_FALSE(TempDir::FileExists(path));
-    ASSERT_EQ(g_writes.size(), 3u);
-    EXPECT_TRUE(g_writes[0].m_uniform && g_writes[0].m_first == 0x00);
-    EXPECT_TRUE(g_writes[1].m_uniform && g_writes[1].m_first == 0xFF);
-    EXPECT_FALSE(g_writes[2].m_uniform);
-    for (const Write& write : g_writes)
-        EXPECT_EQ(write.m_bytes, m_cluster);
+    // Smaller than an NTFS record (Wine's drives are NTFS): every pass over the record, then over the
+    // whole cluster.
+    ASSERT_EQ(g_writes.size(), 6u);
+    for (size_t i = 0; i < 6; i += 3) {
+        EXPECT_TRUE(g_writes[i].m_uniform && g_writes[i].m_first == 0x00) << i;
+        EXPECT_TRUE(g_writes[i + 1].m_uniform && g_writes[i + 1].m_first == 0xFF) << i;
+        EXPECT_FALSE(g_writes[i + 2].m_uniform) << i;
+    }
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? 1024u : m_cluster) << i;
 }
 
 // ---- failures before anything is written ----
@@ -564,7 +568,7 @@ TEST_F(Shredding, AReadOnlyFileIsMadeWritableAndShredded)
     const Outcome outcome = Shred(path, method.get());
     EXPECT_EQ(outcome.m_result, 1) << outcome.m_kind << " " << outcome.m_code;
     EXPECT_FALSE(TempDir::FileExists(path));
-    EXPECT_EQ(g_writes.size(), 3u);
+    EXPECT_EQ(g_writes.size(), 6u);  // three passes over the NTFS record, three over the cluster
 }
 
 TEST_F(Shredding, AnUnreadableClusterSizeFailsBeforeAnythingIsWritten)
@@ -586,34 +590,47 @@ TEST_F(Shredding, AnUnreadableClusterSizeFailsBeforeAnythingIsWritten)
 
 // ---- the volume decides the small-file pre-pass ----
 
-// Wine reports NTFS without NTFS volume data; the record size is faked.
+// Wine reports NTFS without NTFS volume data: such a volume has records of the usual 1,024 bytes. Other
+// record sizes are faked.
 TEST_F(Shredding, AFileSmallerThanAnNtfsRecordIsFirstOverwrittenOverTheRecord)
 {
-    g_recordSize = 1024;
+    const struct {
+        const char* m_what;
+        DWORD m_answer;  // 0: the volume does not tell
+        uint64_t m_record;
+    } cases[] = {
+        {"the volume tells 1024", 1024, 1024},
+        {"the volume tells 4096", 4096, 4096},
+        {"the volume does not tell", 0, 1024},
+    };
     auto method = ThreePasses();
-    const std::wstring path = m_temp.WriteFile(L"empty.txt", 0, 0);
-    ASSERT_FALSE(path.empty());
-    const Outcome outcome = Shred(path, method.get());
-    EXPECT_EQ(outcome.m_result, 1);
-    EXPECT_EQ(outcome.m_size, 0u);
-    EXPECT_FALSE(TempDir::FileExists(path));
-    // Three passes over the record, then three over the whole cluster the record size fills.
-    ASSERT_EQ(g_writes.size(), 6u);
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? 1024u : RoundUp(1024, m_cluster)) << i;
-        EXPECT_EQ(g_writes[i].m_first, 0x11 * (i % 3 + 1)) << i;
-    }
-    // Only the main overwrite reports, and a file of size 0 adds nothing to the progress.
-    const std::vector<DeleteProgress> progress = m_sink.Progress();
-    ASSERT_EQ(progress.size(), 3u);
-    for (const DeleteProgress& report : progress)
-        EXPECT_EQ(report.m_bytesProcessed, 100u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        g_recordSize = c.m_answer;
+        m_sink.Clear();
+        const std::wstring path = m_temp.WriteFile(L"empty.txt", 0, 0);
+        ASSERT_FALSE(path.empty());
+        const Outcome outcome = Shred(path, method.get());
+        EXPECT_EQ(outcome.m_result, 1);
+        EXPECT_EQ(outcome.m_size, 0u);
+        EXPECT_FALSE(TempDir::FileExists(path));
+        // Three passes over the record, then three over the whole clusters the record size fills.
+        ASSERT_EQ(g_writes.size(), 6u);
+        for (size_t i = 0; i < 6; ++i) {
+            EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? c.m_record : RoundUp(c.m_record, m_cluster)) << i;
+            EXPECT_EQ(g_writes[i].m_first, 0x11 * (i % 3 + 1)) << i;
+        }
+        // Only the main overwrite reports, and a file of size 0 adds nothing to the progress.
+        const std::vector<DeleteProgress> progress = m_sink.Progress();
+        ASSERT_EQ(progress.size(), 3u);
+        for (const DeleteProgress& report : progress)
+            EXPECT_EQ(report.m_bytesProcessed, 100u);
 
-    // A file of the record size or more has no pre-pass.
-    g_writes.clear();
-    const std::wstring full = m_temp.WriteFile(L"full.txt", 1024, kOriginal);
-    EXPECT_EQ(Shred(full, method.get()).m_result, 1);
-    EXPECT_EQ(g_writes.size(), 3u);
+        // A file of the record size or more has no pre-pass.
+        const std::wstring full = m_temp.WriteFile(L"full.txt", c.m_record, kOriginal);
+        EXPECT_EQ(Shred(full, method.get()).m_result, 1);
+        EXPECT_EQ(g_writes.size(), 3u);
+    }
 }
 
 // Wine reports NTFS for every drive; the other file systems are faked by name.
