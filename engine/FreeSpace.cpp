@@ -49,12 +49,15 @@ bool ExtendTo(HANDLE file, uint64_t size)
     return SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
+// The times go to the earliest instant, as a shredded file's do.
 void ZeroTimesAndClose(HANDLE file)
 {
-    FILETIME zero = {};
-    SetFileTime(file, &zero, &zero, &zero);
+    SetEarliestFileTimes(file);
     CloseHandle(file);
 }
+
+// The fill files' access: their data, and their attributes for the times and the storage check.
+constexpr DWORD kFillFileAccess = FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES;
 
 std::wstring InFolder(const std::wstring& folder, const std::wstring& name)
 {
@@ -196,7 +199,7 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         }
 
         const std::wstring name = InFolder(folder, MakeRandomName(kFillFileNameLength));
-        HANDLE file = CreateFileW(name.c_str(), FILE_WRITE_DATA, 0, nullptr, CREATE_ALWAYS,
+        HANDLE file = CreateFileW(name.c_str(), kFillFileAccess, 0, nullptr, CREATE_ALWAYS,
                                   FILE_FLAG_WRITE_THROUGH, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             // On a full volume this is the normal end; any other refusal leaves free space unwiped.
@@ -341,7 +344,7 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
         for (int attempt = 0; attempt < kNameAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
             const std::wstring name = InFolder(folder, kResidentFilePrefix + MakeRandomName(kFillFileNameLength) +
                                                            L".tmp");
-            file = CreateFileW(name.c_str(), FILE_WRITE_DATA, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
+            file = CreateFileW(name.c_str(), kFillFileAccess, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
                                nullptr);
             error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         }

@@ -524,6 +524,27 @@ TEST_F(FreeSpaceTest, AFillFolderOnACompressedDriveIsUncompressedFirst)
     g_compressedFolder.clear();
 }
 
+// The fill files and the small files are left with the earliest times, as a shredded file is: a FILETIME
+// of 0 would leave them as they are (the time of the wipe).
+TEST_F(FreeSpaceTest, FillFilesAndSmallFilesAreLeftWithTheEarliestTimes)
+{
+    m_fakes->SetFreeBytes({40 * KiB, 0});
+    m_fakes->FailCreatesAfter(1 + 2);  // one fill file, two small files (Wine's NTFS: 1024 bytes)
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_EQ(1, Resident(method.get()));
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(3u, files.size());
+    const uint64_t year1970 = 116444736000000000ULL;
+    for (const std::wstring& name : files) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        ASSERT_TRUE(GetFileAttributesExW((m_folder + L"\\" + name).c_str(), GetFileExInfoStandard, &data));
+        for (const FILETIME& time : {data.ftLastWriteTime, data.ftLastAccessTime}) {
+            EXPECT_LT((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime, year1970) << name;
+        }
+    }
+}
+
 // ---- FillResidentSpace ----
 
 TEST_F(FreeSpaceTest, ResidentPhaseDoesNotRunOnFat12OrFat16)
