@@ -25,7 +25,7 @@ struct FolderFacts {
     bool m_hasVolume = false;      // the folder's volume was found
     DWORD m_volumeError = 0;       // why not, when it was not
     int32_t m_isFat = 0;           // FAT12 or FAT16: no NTFS file records
-    bool m_hasRecordSize = false;  // the volume answers the NTFS file-record size
+    bool m_hasRecordSize = false;  // NTFS: its file-record size, or the usual one where it does not tell
     uint64_t m_recordSize = 0;
     bool m_hasCluster = false;     // the cluster size was read (and is not 0)
     DWORD m_clusterError = 0;      // why not, when it was not
@@ -86,6 +86,11 @@ inline bool IsLinkReparseTag(DWORD tag)
 {
     return tag == 0 || IsReparseTagNameSurrogate(tag);
 }
+
+// Sets the three times of the open item to the earliest instant that SetFileTime keeps. A FILETIME of 0
+// means "leave unchanged" to it, so the times go to 1, the first instant after 1601-01-01 (Wine keeps
+// 1901-12-13 for it). The handle needs FILE_WRITE_ATTRIBUTES. The result is SetFileTime's.
+BOOL SetEarliestFileTimes(HANDLE item);
 
 // length random characters of 0-9 and a-z, from the calling thread's rand() sequence.
 std::wstring MakeRandomName(int length);
