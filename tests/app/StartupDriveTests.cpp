@@ -293,6 +293,28 @@ TEST_F(RecycleBinRoad, ALinkInTheBinIsNotFollowedAndTheBinIsNotEmptied)
     EXPECT_TRUE(g_emptyCalls.empty()) << "emptying would destroy what lies behind the link unshredded";
 }
 
+TEST_F(RecycleBinRoad, ABinItemThatFailsToShredKeepsTheBinUnemptied)
+{
+    FillUsersBin();
+    ImportPatch<decltype(::SHEmptyRecycleBinW)> empty("SHEmptyRecycleBinW", &FakeEmptyRecycleBin);
+    ASSERT_TRUE(empty.IsActive());
+    ASSERT_EQ(0, ShellBinItems()) << "the shell's own bin holds nothing here";
+    // Held open without sharing, the item cannot be opened for its overwrite: the job fails at it.
+    HANDLE held = CreateFileW(m_mine[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    RecordingDialogs dialogs;
+    StartupWatch* watch = nullptr;
+    Run(IDOK, dialogs, watch);
+    CloseHandle(held);
+    EXPECT_EQ(std::vector<std::wstring>{L"Empty Recycle Bin"}, watch->m_questions);
+    ASSERT_EQ(2u, dialogs.m_calls.size());
+    EXPECT_EQ(IDCANCEL, dialogs.m_calls[1].m_result) << "the failure ends the progress dialog";
+    EXPECT_EQ(1u, watch->m_boxes.size()) << "the failure's box";
+    EXPECT_TRUE(Exists(m_mine[0])) << "the item that failed is still in the bin";
+    EXPECT_TRUE(g_emptyCalls.empty()) << "emptying would destroy the failed item unshredded";
+}
+
 TEST_F(RecycleBinRoad, AnItemOfTheShellsBinThatWasNotListedKeepsTheBinAndIsToldOf)
 {
     // Under Wine the shell's bin is the Linux trash, which no recycle folder of a drive shows; the drive C:
