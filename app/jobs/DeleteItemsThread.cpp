@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "JobPaths.h"
+#include "engine/FoundNames.h"
 #include "engine/ProgressMessages.h"
 
 void DeleteError::Set(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)
@@ -159,14 +160,20 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
                 return 0;
             }
             int result = 1;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!IsDotEntry(entry.cFileName)) {
-                    const CString child = JoinPath(path, entry.cFileName);
+            const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (!isFolder || !IsDotEntry(entry.cFileName)) {
+                std::wstring joined;
+                DWORD error = ERROR_SUCCESS;
+                if (!JoinFoundName(path.Str(), entry.cFileName, &joined, &error)) {
+                    // A name that would address something else than this entry: nothing is touched.
+                    result = Fail(joined.c_str(), isFolder ? 0 : 1, DeleteErrorFailed, error);
+                } else if (isFolder) {
+                    const CString child(joined.c_str());
                     // A link found in the walk goes as the entry shows it: only the link itself.
                     result = IsFolderLink(entry) ? RemoveFolder(child, false) : ShredFolder(child, method);
+                } else {
+                    result = ShredOneFile(joined.c_str(), method);
                 }
-            } else {
-                result = ShredOneFile(JoinPath(path, entry.cFileName), method);
             }
             if (!result) {
                 FindClose(search);

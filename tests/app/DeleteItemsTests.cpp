@@ -725,3 +725,38 @@ TEST_F(ShreddingTest, ListedLinksInEveryFormAreRemovedAndRelativePathsRefused)
 }
 
 }  // namespace
+
+namespace {
+
+// Names that Linux allows and Wine lists as they stand, but that cannot be joined to their folder as one
+// entry of it: joined plainly, the first two address a file beside the folder, the last a wildcard.
+TEST_F(ShreddingTest, ANameThatCannotBeJoinedToItsFolderFailsTheJobUntouched)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its names on the Unix side of the Wine prefix";
+    const std::wstring victim = File(L"victim.txt", 300);
+    const std::wstring source = File(L"source.bin", 700);
+    const struct {
+        const char* m_what;
+        std::wstring m_name;
+    } cases[] = {
+        {"a name climbing out of the folder", L"..\\victim.txt"},
+        {"a name climbing through a sub-folder", L"sub\\..\\..\\victim.txt"},
+        {"a name holding a wildcard", L"what?.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        m_sink.Clear();
+        const std::wstring sel = Folder(L"sel");
+        ASSERT_TRUE(CopyToUnixName(source, sel, c.m_name));
+        Outcome outcome = Shred({}, {sel});
+        ExpectError(outcome, sel + L"\\" + c.m_name, 1, DeleteErrorFailed, ERROR_INVALID_NAME);
+        ExpectDone();
+        EXPECT_EQ(300u, TempDir::FileSize(victim)) << "nothing beside the folder is touched";
+        EXPECT_EQ(std::vector<std::wstring>{c.m_name}, ListFolder(sel)) << "the entry itself stays";
+        EXPECT_EQ(0u, outcome.m_itemsDone);
+        ASSERT_TRUE(RemoveUnixTree(sel)) << "the Unix side removes what Windows cannot name";
+    }
+}
+
+}  // namespace
