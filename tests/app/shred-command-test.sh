@@ -3,6 +3,7 @@
 # inside the build folder, with no display (the build's own virtual display) and --yes:
 #   - a folder holding a file named "..\victim.txt": the victim beside the folder survives;
 #   - a folder holding symbolic links (pointing inside the test's folder): refused, nothing touched;
+#   - a folder holding a name that ends in a dot or a space, or a device name: refused, nothing touched;
 #   - a job that fails (a folder whose entries cannot be renamed): the failure's box is answered and
 #     printed, the command exits non-zero, the file it wrote to is "partly overwritten", nothing is "gone";
 #   - the recycle bin with an item in the prefix's C: bin and one in the Linux trash: the first is
@@ -64,6 +65,18 @@ check "refused (exit 2)" [ "$rc" = 2 ]
 check "the reason is given" has "holds a character Windows names cannot"
 check "the victim beside the folder survives" [ "$(cat "$WORK/one/victim.txt")" = victim ]
 check "the folder is left" [ -f "$WORK/one/sel/..\\victim.txt" ]
+
+echo "== names that Windows opens as other names"
+for name in "report." "report " "con.txt"; do
+  mkdir -p "$WORK/seven/sel"
+  printf 'report\n' > "$WORK/seven/sel/report"
+  printf 'odd\n' > "$WORK/seven/sel/$name"
+  run "$WORK/seven/sel"
+  check "\"$name\" in a folder is refused (exit 2)" [ "$rc" = 2 ]
+  check "with its path as the reason" has "$WORK/seven/sel/$name"
+  check "and both files are left" [ "$(cat "$WORK/seven/sel/$name")" = odd ] && [ -f "$WORK/seven/sel/report" ]
+  rm -rf "$WORK/seven"
+done
 
 echo "== a folder holding symbolic links"
 mkdir -p "$WORK/two/sel/inner" "$WORK/two/target-folder"
