@@ -121,12 +121,13 @@ void CPellumarApp::RunRequest(ShellRequest& request, bool binListedWhole)
         // The progress dialog has ended and is destroyed, its jobs waited for, before the bin is emptied;
         // the shell destroys whatever is left in it, so it is emptied only when everything in it was
         // listed and shredded.
-        if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK || !binListedWhole)
+        if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK)
             return;
-        // What was shredded is gone, so whatever the shell still counts in its bin was not shredded (a bin
-        // the listing cannot see, such as the desktop's own trash): the bin is then left as it is.
+        // A recycle folder passed over was not shredded. What was shredded is gone, so whatever the shell
+        // still counts in its bin was not shredded either (a bin the listing cannot see, such as the
+        // desktop's own trash). The bin is then left as it is.
         unsigned long long left = 0;
-        if (!CountShellRecycleBinItems(left) || left != 0) {
+        if (!binListedWhole || !CountShellRecycleBinItems(left) || left != 0) {
             AfxMessageBox(IDS_BIN_NOT_EMPTIED, MB_ICONEXCLAMATION);
             return;
         }

@@ -291,6 +291,8 @@ TEST_F(RecycleBinRoad, ALinkInTheBinIsNotFollowedAndTheBinIsNotEmptied)
     for (const std::wstring& kept : m_sharedItems)
         EXPECT_TRUE(Exists(kept)) << "nothing behind the link is touched";
     EXPECT_TRUE(g_emptyCalls.empty()) << "emptying would destroy what lies behind the link unshredded";
+    ASSERT_EQ(1u, watch->m_boxes.size()) << "the user is told the bin was not emptied";
+    EXPECT_EQ(ResourceText(IDS_BIN_NOT_EMPTIED), watch->m_boxes[0].m_text);
 }
 
 TEST_F(RecycleBinRoad, ABinItemThatFailsToShredKeepsTheBinUnemptied)
