@@ -162,20 +162,6 @@ bool ListNamedStreams(const wchar_t* path, std::vector<std::wstring>& streams)
     }
 }
 
-// Clears the read-only attribute of the link itself (not of what it points at).
-void MakeLinkWritable(const wchar_t* path, DWORD attributes)
-{
-    FileHandle link(CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
-    if (!link.IsValid())
-        return;
-    FILE_BASIC_INFO info = {};  // times of 0 stay as they are
-    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    info.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
-}
-
 }  // namespace
 
 std::wstring MakeRandomName(int length)
@@ -322,6 +308,41 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
     return 0;
 }
 
+int RemoveLink(const wchar_t* path)
+{
+    if (!FitsPathBuffer(path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    FileHandle link(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!link.IsValid())
+        return 0;
+    // Only a handle that is the link itself shows the reparse point. Without it the system has opened what
+    // the link points at (Wine does, for the Unix links it shows): nothing is done through such a handle.
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return 0;
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    // A read-only link cannot be deleted: the attribute goes first, the link's own.
+    if (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO info = {};  // times of 0 stay as they are
+        const DWORD writable = tag.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        info.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(link.Get(), FileDispositionInfo, &disposition, sizeof disposition))
+        return 0;
+    link.Close();
+    return 1;
+}
+
 int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code,
                       const CancelFlag* cancel)
 {
@@ -376,11 +397,9 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
             return 0;
         case ReparseKind::Link: {
             // A symbolic link or junction: writing through it would overwrite what it points at, outside
-            // the user's selection. Only the link itself goes.
+            // the user's selection, and renaming it may move what it points at. Only the link itself goes.
             *size = 0;
-            if (attributes & FILE_ATTRIBUTE_READONLY)
-                MakeLinkWritable(path, attributes);
-            const int removed = RenameAndDelete(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
+            const int removed = RemoveLink(path);
             if (!removed)
                 return Fail(kind, code, GetLastError());
             *code = GetLastError();

@@ -211,7 +211,8 @@ int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CEras
             return Fail(folder, 0, kind, code);
         }
     }
-    if (RenameAndDelete(folder, 1))
+    // A link is deleted itself: a rename could move what it points at.
+    if (ownFolder ? RenameAndDelete(folder, 1) : RemoveLink(folder))
         return 1;
     return Fail(folder, 0, DeleteErrorFailed, GetLastError());
 }
