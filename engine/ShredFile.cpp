@@ -426,7 +426,10 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 
     uint64_t current = 0;  // the size after the pre-pass, which the main overwrite rounds up
     {
-        FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        // Delete access as well: a file that another program holds without letting deleters in cannot be
+        // removed afterwards, and fails here, before any byte of it is written.
+        FileHandle file(CreateFileW(path, FILE_WRITE_DATA | DELETE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());
         LARGE_INTEGER fileSize = {};
@@ -457,7 +460,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         // A stop asked for before the main overwrite leaves the file as it is (not even extended).
         if (StopRequested(cancel))
             return Cancelled(kind);
-        FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FileHandle file(CreateFileW(path, FILE_WRITE_DATA | DELETE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_WRITE_THROUGH, nullptr));
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());

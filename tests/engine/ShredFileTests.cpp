@@ -513,6 +513,49 @@ TEST_F(Shredding, AFileThatAnotherProgramHoldsWithoutSharingWritesFailsWithAShar
     EXPECT_TRUE(g_moves.empty());
 }
 
+// Another program's handle that lets writers in but not deleters: the file cannot be removed, so not one
+// byte of it may be written (the open for the overwrite asks for delete access too).
+TEST_F(Shredding, AFileThatAnotherProgramHoldsWithoutSharingDeletionFailsBeforeAnythingIsWritten)
+{
+    const struct {
+        const char* m_what;
+        DWORD m_access;
+        DWORD m_share;
+    } cases[] = {
+        {"a writer sharing writes only", GENERIC_WRITE, FILE_SHARE_WRITE},
+        {"a writer sharing reads and writes", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"a reader sharing reads and writes", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+    };
+    auto method = ThreePasses();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        const std::wstring path = m_temp.WriteFile(L"held.txt", 5000, kOriginal);
+        ASSERT_FALSE(path.empty());
+        {
+            HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        0, nullptr);
+            ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+            const FILETIME year2001 = {0xC89DC000, 0x01C07385};
+            EXPECT_TRUE(SetFileTime(handle, &year2001, &year2001, &year2001));
+            CloseHandle(handle);
+        }
+        const uint64_t time = LastWriteTime(path);
+        HANDLE other = CreateFileW(path.c_str(), c.m_access, c.m_share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        g_moves.clear();
+        const Outcome outcome = Shred(path, method.get());
+        CloseHandle(other);
+        EXPECT_EQ(outcome.m_result, 0);
+        EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+        EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "as for a file in use";
+        EXPECT_TRUE(g_writes.empty());
+        EXPECT_TRUE(g_moves.empty());
+        EXPECT_EQ(TempDir::ReadFile(path), std::vector<uint8_t>(5000, kOriginal)) << "contents and size";
+        EXPECT_EQ(LastWriteTime(path), time);
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+    }
+}
+
 TEST_F(Shredding, AReadOnlyFileIsMadeWritableAndShredded)
 {
     ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeCreateFileW);
