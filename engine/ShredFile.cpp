@@ -252,8 +252,10 @@ FolderFacts CFolderFactsCache::For(const std::wstring& folder)
     return facts;
 }
 
-int RenameAndDelete(const wchar_t* path, int isFolder)
+int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
 {
+    if (leftAt)
+        *leftAt = path;
     if (!FitsPathBuffer(path)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
@@ -303,8 +305,16 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
 
     if (RemoveDirectoryW(current.c_str()))
         return 1;
-    if (GetLastError() == ERROR_DIR_NOT_EMPTY)
+    const DWORD error = GetLastError();
+    if (error == ERROR_DIR_NOT_EMPTY)
         Pause(kFolderNotEmptyPauseMs);
+    // A folder that stays (something was written into it meanwhile, or it is held open) gets its own name
+    // back, with whatever it still holds; where that fails, the caller learns where it now is.
+    if (current != path && MoveFileW(current.c_str(), path))
+        current = path;
+    if (leftAt)
+        *leftAt = current;
+    SetLastError(error);
     return 0;
 }
 

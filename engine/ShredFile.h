@@ -78,7 +78,9 @@ int RemoveLink(const wchar_t* path);
 // Sets the item's three times to the earliest instant, renames it seven times to random names in its own
 // folder and deletes it (isFolder: removes the folder, which must be empty). Never for a link, which
 // RemoveLink deletes. 1 when the item is gone; 0 otherwise, with the thread's last error from the failed step.
-int RenameAndDelete(const wchar_t* path, int isFolder);
+// A folder that cannot be removed after its renames is renamed back to path; *leftAt (when given) receives
+// where the item is after a failure: path, or its last random name when the way back failed too.
+int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt = nullptr);
 
 // *size = the file's size rounded up to whole clusters of the volume that holds folder (which may be
 // shortened in place). 1 on success; 1 with *size unchanged when no volume is found for the folder;

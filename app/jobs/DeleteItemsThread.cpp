@@ -212,9 +212,14 @@ int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CEras
         }
     }
     // A link is deleted itself: a rename could move what it points at.
-    if (ownFolder ? RenameAndDelete(folder, 1) : RemoveLink(folder))
+    if (!ownFolder)
+        return RemoveLink(folder) ? 1 : Fail(folder, 0, DeleteErrorFailed, GetLastError());
+    // A folder that stays is named where it now is: under its own name again, unless the way back failed.
+    std::wstring leftAt;
+    if (RenameAndDelete(folder, 1, &leftAt))
         return 1;
-    return Fail(folder, 0, DeleteErrorFailed, GetLastError());
+    const DWORD error = GetLastError();
+    return Fail(leftAt.c_str(), 0, DeleteErrorFailed, error);
 }
 
 int DeleteItemsThread::Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)

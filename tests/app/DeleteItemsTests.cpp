@@ -874,3 +874,46 @@ TEST_F(ShreddingTest, ALinkThatCannotBeDeletedItselfFailsTheJobAndTheTargetStays
 }
 
 }  // namespace
+
+namespace {
+
+// Another program writes a file into the folder while the job renames it: the seam writes it right after
+// the folder's first rename, into the folder under its new name, and passes every call on.
+ImportPatch<decltype(::MoveFileW)>* g_writingMove = nullptr;
+std::wstring g_folderToWriteInto;
+
+BOOL WINAPI MoveThenWriteInto(LPCWSTR from, LPCWSTR to)
+{
+    const BOOL moved = g_writingMove->Original()(from, to);
+    if (moved && g_folderToWriteInto == from) {
+        g_folderToWriteInto.clear();
+        MakeFile(std::wstring(to) + L"\\late.txt", 77);
+    }
+    return moved;
+}
+
+TEST_F(ShreddingTest, AFolderThatCannotBeRemovedIsFoundUnderItsOwnNameWithItsContents)
+{
+    const std::wstring outer = Folder(L"outer");
+    const std::wstring held = Folder(L"outer\\held");
+    File(L"outer\\held\\early.bin", 30);
+    Outcome outcome;
+    {
+        ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
+        g_sleep = &sleep;
+        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &MoveThenWriteInto);
+        ASSERT_TRUE(move.IsActive());
+        g_writingMove = &move;
+        g_folderToWriteInto = held;
+        outcome = Shred({}, {outer});
+    }
+    ExpectError(outcome, held, 0, DeleteErrorFailed, ERROR_DIR_NOT_EMPTY);
+    ExpectDone();
+    EXPECT_EQ(std::vector<std::wstring>{L"held"}, ListFolder(outer)) << "under its own name, nothing else beside it";
+    EXPECT_EQ(std::vector<std::wstring>{L"late.txt"}, ListFolder(held));
+    EXPECT_EQ(77u, TempDir::FileSize(held + L"\\late.txt"));
+    EXPECT_TRUE(Exists(outer)) << "the folder around it stays";
+    EXPECT_EQ(1u, outcome.m_itemsDone);
+}
+
+}  // namespace

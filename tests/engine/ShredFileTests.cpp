@@ -1192,32 +1192,51 @@ TEST_F(Shredding, ARelativeNameIsRenamedWithinTheFolderItNames)
     }
 }
 
-TEST_F(Shredding, AFolderThatStillHoldsAnEntryStaysUnderItsLastRandomName)
+TEST_F(Shredding, AFolderThatStillHoldsAnEntryGetsItsOwnNameBack)
 {
     const std::wstring folder = m_temp.MakeFolder(L"busy");
     ASSERT_FALSE(m_temp.WriteFile(L"busy\\entry.txt", 10, kOriginal).empty());
-    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    std::wstring leftAt;
+    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1, &leftAt), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY)) << "the removal's error, not the way back's";
     EXPECT_EQ(g_sleeps, std::vector<DWORD>{1000});
-    ASSERT_EQ(g_moves.size(), 7u);
-    const std::wstring last = g_moves.back().m_to;
-    EXPECT_TRUE(IsRenameTarget(last, m_temp.Path())) << last;
-    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{last.substr(m_temp.Path().size() + 1)});
-    EXPECT_TRUE(TempDir::FileExists(last + L"\\entry.txt"));
+    ASSERT_EQ(g_moves.size(), 8u) << "seven renames and the way back";
+    EXPECT_TRUE(IsRenameTarget(g_moves[6].m_to, m_temp.Path())) << g_moves[6].m_to;
+    EXPECT_EQ(g_moves.back().m_from, g_moves[6].m_to);
+    EXPECT_EQ(g_moves.back().m_to, folder);
+    EXPECT_EQ(leftAt, folder);
+    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{L"busy"});
+    EXPECT_EQ(TempDir::ReadFile(folder + L"\\entry.txt"), std::vector<uint8_t>(10, kOriginal));
 
     // Its times went to the earliest instant the file system keeps (Windows: 1601; Wine: 1901).
     WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExW(last.c_str(), GetFileExInfoStandard, &data));
+    ASSERT_TRUE(GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data));
     const uint64_t written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     const uint64_t year1970 = 116444736000000000ULL;
     EXPECT_LT(written, year1970);
 
+    // When the way back fails too (the name was taken meanwhile), the folder stays under its last random
+    // name, and the caller is told that name.
+    g_moves.clear();
+    g_sleeps.clear();
+    g_failMoveNumber = 8;
+    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1, &leftAt), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    ASSERT_EQ(g_moves.size(), 8u);
+    const std::wstring last = g_moves[6].m_to;
+    EXPECT_EQ(leftAt, last);
+    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{last.substr(m_temp.Path().size() + 1)});
+    EXPECT_TRUE(TempDir::FileExists(last + L"\\entry.txt"));
+    g_failMoveNumber = 0;
+
     // Once empty it goes at the first removal.
     ASSERT_TRUE(DeleteFileW((last + L"\\entry.txt").c_str()));
     g_sleeps.clear();
+    g_moves.clear();
     EXPECT_EQ(RenameAndDelete(last.c_str(), 1), 1);
     EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
     EXPECT_TRUE(g_sleeps.empty());
+    EXPECT_EQ(g_moves.size(), 7u);
 }
 
 TEST_F(Shredding, TooLongPathsFailCleanlyAndTooLongRenameTargetsCountAsFailedAttempts)
