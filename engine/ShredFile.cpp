@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "FoundNames.h"
 #include "libcommon/Volume.h"
 
 namespace {
@@ -44,6 +45,17 @@ private:
 // The item's folder: the path less its last element. false when nothing can be removed.
 bool FolderOf(const wchar_t* path, std::wstring& folder)
 {
+    // The literal form: up to its last backslash, kept after a drive ("\\?\X:\").
+    if (IsLiteralPath(path)) {
+        const std::wstring whole(path);
+        const size_t slash = whole.find_last_of(L'\\');
+        if (slash <= 4 || slash + 1 >= whole.size())
+            return false;
+        folder = whole.substr(0, slash);
+        if (folder.size() == 6 && folder[5] == L':')
+            folder += L'\\';
+        return true;
+    }
     std::vector<wchar_t> buffer(path, path + std::wcslen(path) + 1);
     if (!PathRemoveFileSpecW(buffer.data()))
         return false;
@@ -51,9 +63,10 @@ bool FolderOf(const wchar_t* path, std::wstring& folder)
     return true;
 }
 
+// Measured in the plain form: the "\\?\" of an entry addressed literally is not counted.
 bool FitsPathBuffer(const wchar_t* path)
 {
-    return std::wcslen(path) < MAX_PATH;
+    return ShownPath(path).size() < MAX_PATH;
 }
 
 void Pause(DWORD milliseconds)
@@ -294,7 +307,7 @@ int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
     std::wstring current = path;
     for (int attempt = 0; attempt < kRenameCount; ++attempt) {
         const std::wstring target = folder + separator + MakeRandomName(kRenameNameLength) + L".tmp";
-        if (target.size() < MAX_PATH && MoveFileW(current.c_str(), target.c_str()))
+        if (FitsPathBuffer(target.c_str()) && MoveFileW(current.c_str(), target.c_str()))
             current = target;
         else
             Pause(kRenameRetryPauseMs);
@@ -316,6 +329,17 @@ int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
         *leftAt = current;
     SetLastError(error);
     return 0;
+}
+
+bool IsSpecialFile(const wchar_t* path)
+{
+    FileHandle item(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!item.IsValid())
+        return false;
+    const DWORD type = GetFileType(item.Get());
+    return type != FILE_TYPE_DISK && type != FILE_TYPE_UNKNOWN;
 }
 
 int RemoveLink(const wchar_t* path)
@@ -430,7 +454,9 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
     std::wstring folder;
     if (!FolderOf(path, folder))
         return Fail(kind, code, ERROR_BAD_PATHNAME);
-    const FolderFacts where = facts ? facts->For(folder) : LookUpFolderFacts(folder);
+    // The volume functions take plain paths; a folder below a name they would change is on the same volume.
+    const std::wstring volumeFolder = PlainAncestor(folder);
+    const FolderFacts where = facts ? facts->For(volumeFolder) : LookUpFolderFacts(volumeFolder);
     if (!where.m_hasVolume)
         return Fail(kind, code, where.m_volumeError);
 
@@ -443,6 +469,9 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());
         LARGE_INTEGER fileSize = {};
+        // A pipe, a FIFO or a device has no clusters of its own to overwrite.
+        if (GetFileType(file.Get()) != FILE_TYPE_DISK)
+            return Fail(kind, code, ERROR_NOT_SUPPORTED);
         if (!GetFileSizeEx(file.Get(), &fileSize))
             return Fail(kind, code, GetLastError());
         *size = static_cast<uint64_t>(fileSize.QuadPart);

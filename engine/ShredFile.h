@@ -69,6 +69,9 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code,
                       const CancelFlag* cancel);
 
+// Whether path names something that is no file on a disk (a pipe, a FIFO, a device): nothing to overwrite.
+bool IsSpecialFile(const wchar_t* path);
+
 // Deletes the link (symbolic link, junction, mount point) at path itself, through a handle that is the link:
 // never renamed, never written through, what it points at untouched. A read-only link loses that attribute
 // first. 1 when it is gone; 0 otherwise, with the thread's last error: ERROR_NOT_SUPPORTED when the system

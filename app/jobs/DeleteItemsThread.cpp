@@ -99,8 +99,13 @@ int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
         return Fail(path, 1, DeleteErrorFailed, ERROR_BAD_PATHNAME);
 
     const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return Fail(path, 1, DeleteErrorNotFound, GetLastError());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return Fail(path, 1, DeleteErrorNotFound, error);
+        // It is there but has no attributes to read: under Wine a FIFO, a socket or a device node.
+        return Fail(path, 1, DeleteErrorFailed, IsSpecialFile(path) ? ERROR_NOT_SUPPORTED : error);
+    }
 
     int32_t kind = DeleteErrorNone;
     DWORD code = 0;
@@ -224,6 +229,7 @@ int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CEras
 
 int DeleteItemsThread::Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)
 {
-    m_error.Set(name, isFile, kind, lastError);
+    // Named as the user reads it, also when the walk addressed it literally.
+    m_error.Set(ShownPath(name).c_str(), isFile, kind, lastError);
     return 0;
 }

@@ -917,3 +917,63 @@ TEST_F(ShreddingTest, AFolderThatCannotBeRemovedIsFoundUnderItsOwnNameWithItsCon
 }
 
 }  // namespace
+
+namespace {
+
+// Linux names that the plain path rules would change (a trailing dot or space is dropped, a device name
+// leads to the device), each beside the name it would turn into: every one is shredded as it stands.
+TEST_F(ShreddingTest, NamesThePlainPathRulesWouldChangeAreShreddedAsTheyStand)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its names on the Unix side of the Wine prefix";
+    const std::wstring source = File(L"source.bin", 900);
+    const std::wstring sourceTree = Folder(L"source-tree");
+    File(L"source-tree\\inside.bin", 40);
+    const std::wstring sel = Folder(L"sel");
+    File(L"sel\\report", 11);
+    File(L"sel\\trail", 12);
+    File(L"sel\\sub\\other.bin", 13);
+    const std::wstring odd[] = {L"report.", L"trail ", L"nul.txt", L"CON"};
+    for (const std::wstring& name : odd)
+        ASSERT_TRUE(CopyToUnixName(source, sel, name)) << testing::PrintToString(name);
+    ASSERT_TRUE(CopyToUnixName(sourceTree, sel, L"sub."));
+    const std::wstring literalSub = L"\\\\?\\" + sel + L"\\sub.";
+    for (int i = 0; i < 500 && ListFolder(literalSub).empty(); ++i)
+        Sleep(10);
+    ASSERT_EQ(std::vector<std::wstring>{L"inside.bin"}, ListFolder(literalSub));
+
+    const Outcome outcome = Shred({}, {sel});
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_FALSE(Exists(sel));
+    EXPECT_EQ(8u, outcome.m_itemsDone) << "each file once: report, trail, other.bin, four odd names, inside.bin";
+    EXPECT_EQ((11u + 12u + 13u + 4u * 900u + 40u), outcome.m_bytesDone);
+    EXPECT_EQ(900u, TempDir::FileSize(source));
+    EXPECT_EQ(40u, TempDir::FileSize(sourceTree + L"\\inside.bin"));
+}
+
+// A FIFO (Wine lists it as a plain file whose attributes cannot be read) is not a file that can be
+// overwritten; it is no missing file either.
+TEST_F(ShreddingTest, AFifoFailsAsNotSupportedAndStays)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its FIFO on the Unix side of the Wine prefix";
+    const std::wstring sel = Folder(L"sel");
+    ASSERT_TRUE(MakeUnixFifo(sel, L"pipe"));
+    const std::wstring fifo = sel + L"\\pipe";
+    const struct {
+        const char* m_what;
+        bool m_listed;
+    } cases[] = {{"found in a walk", false}, {"listed", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        m_sink.Clear();
+        const Outcome outcome = c.m_listed ? Shred({fifo}, {}) : Shred({}, {sel});
+        ExpectError(outcome, fifo, 1, DeleteErrorFailed, ERROR_NOT_SUPPORTED);
+        ExpectDone();
+        EXPECT_EQ(std::vector<std::wstring>{L"pipe"}, ListFolder(sel));
+    }
+    EXPECT_TRUE(RemoveUnixTree(sel));
+}
+
+}  // namespace
