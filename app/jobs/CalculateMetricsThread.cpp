@@ -151,7 +151,8 @@ void CCalculateMetricsThread::PostStatus(const CString& path, const uint64_t* by
     statusLine.Format(m_statusFormat, static_cast<long long>(*files), static_cast<long long>(value), unit,
                       static_cast<long long>(total));
 
-    CString name = path.GetLength() <= kNameLength ? path : CString(L"...") + path.Right(kNameLength);
+    const CString shown(ShownPath(path.Str()).c_str());
+    CString name = shown.GetLength() <= kNameLength ? shown : CString(L"...") + shown.Right(kNameLength);
     CString nameLine;
     nameLine.LoadString(kNameLabelId);
     nameLine += name;

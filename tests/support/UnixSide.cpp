@@ -93,7 +93,7 @@ bool CopyToUnixName(const std::wstring& from, const std::wstring& folder, const 
     const std::wstring unixFolder = UnixPathOf(folder);
     if (unixFrom.empty() || unixFolder.empty())
         return false;
-    return StartUnix(L"Z:\\bin\\cp", Quoted(unixFrom) + L" " + Quoted(unixFolder + L"/" + name)) &&
+    return StartUnix(L"Z:\\bin\\cp", L"-r " + Quoted(unixFrom) + L" " + Quoted(unixFolder + L"/" + name)) &&
            WaitUntilListed(folder, name, GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &source)
                                              ? (uint64_t(source.nFileSizeHigh) << 32) | source.nFileSizeLow
                                              : UINT64_MAX);
