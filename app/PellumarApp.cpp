@@ -29,6 +29,17 @@ CFontOccManager& FontOccManager()
     return manager;
 }
 
+// The number of items the shell's recycle bin of every drive holds; false when the shell cannot tell.
+bool CountShellRecycleBinItems(unsigned long long& items)
+{
+    SHQUERYRBINFO info{};
+    info.cbSize = sizeof(info);
+    if (FAILED(SHQueryRecycleBinW(nullptr, &info)))
+        return false;
+    items = static_cast<unsigned long long>(info.i64NumItems);
+    return true;
+}
+
 // Takes the named mutex into held; true when this process is the first to hold it.
 bool TakeInstanceMutex(const wchar_t* name, HANDLE& held)
 {
@@ -110,8 +121,16 @@ void CPellumarApp::RunRequest(ShellRequest& request, bool binListedWhole)
         // The progress dialog has ended and is destroyed, its jobs waited for, before the bin is emptied;
         // the shell destroys whatever is left in it, so it is emptied only when everything in it was
         // listed and shredded.
-        if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK || !binListedWhole)
+        if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK)
             return;
+        // A recycle folder passed over was not shredded. What was shredded is gone, so whatever the shell
+        // still counts in its bin was not shredded either (a bin the listing cannot see, such as the
+        // desktop's own trash). The bin is then left as it is.
+        unsigned long long left = 0;
+        if (!binListedWhole || !CountShellRecycleBinItems(left) || left != 0) {
+            AfxMessageBox(IDS_BIN_NOT_EMPTIED, MB_ICONEXCLAMATION);
+            return;
+        }
         SHEmptyRecycleBinW(nullptr, nullptr, SHERB_NOCONFIRMATION | SHERB_NOPROGRESSUI | SHERB_NOSOUND);
         return;
     }

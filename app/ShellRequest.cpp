@@ -1,5 +1,6 @@
 #include "app/ShellRequest.h"
 
+#include <cstddef>
 #include <cstring>
 #include <cwctype>
 #include <vector>
@@ -130,6 +131,67 @@ bool FullPathOf(const std::wstring& path, std::wstring& full)
     return true;
 }
 
+// A path as the file system compares it: in upper case, without trailing backslashes.
+std::wstring ComparisonKey(const std::wstring& path)
+{
+    std::wstring key(path);
+    while (!key.empty() && key.back() == L'\\')
+        key.pop_back();
+    if (!key.empty())
+        CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+
+// Whether key names the folder key of folder or something inside it.
+bool IsSameOrInside(const std::wstring& key, const std::wstring& folder)
+{
+    return key.size() >= folder.size() && key.compare(0, folder.size(), folder) == 0 &&
+           (key.size() == folder.size() || key[folder.size()] == L'\\');
+}
+
+}
+
+void MakeRequestPathsUnique(PathList& files, PathList& folders)
+{
+    // The folders first: a folder is kept unless an earlier one is the same or holds it; a later folder
+    // that holds earlier ones replaces them where the first of them stood.
+    std::vector<std::wstring> folderKeys;
+    PathList keptFolders;
+    for (const std::wstring& folder : folders) {
+        const std::wstring key = ComparisonKey(folder);
+        bool covered = false;
+        for (const std::wstring& kept : folderKeys)
+            covered = covered || IsSameOrInside(key, kept);
+        if (covered)
+            continue;
+        size_t at = keptFolders.size();
+        for (size_t i = folderKeys.size(); i-- > 0;) {
+            if (IsSameOrInside(folderKeys[i], key)) {
+                folderKeys.erase(folderKeys.begin() + static_cast<std::ptrdiff_t>(i));
+                keptFolders.erase(keptFolders.begin() + static_cast<std::ptrdiff_t>(i));
+                at = i;
+            }
+        }
+        folderKeys.insert(folderKeys.begin() + static_cast<std::ptrdiff_t>(at), key);
+        keptFolders.insert(keptFolders.begin() + static_cast<std::ptrdiff_t>(at), folder);
+    }
+    // A file is kept once, and only when no kept folder is it or holds it.
+    std::vector<std::wstring> fileKeys;
+    PathList keptFiles;
+    for (const std::wstring& file : files) {
+        const std::wstring key = ComparisonKey(file);
+        bool covered = false;
+        for (const std::wstring& kept : folderKeys)
+            covered = covered || IsSameOrInside(key, kept);
+        for (const std::wstring& kept : fileKeys)
+            covered = covered || key == kept;
+        if (covered)
+            continue;
+        fileKeys.push_back(key);
+        keptFiles.push_back(file);
+    }
+    files = std::move(keptFiles);
+    folders = std::move(keptFolders);
 }
 
 bool IsDriveRoot(const std::wstring& path)
@@ -180,6 +242,7 @@ RequestFault ParseShellRequest(const uint8_t* bytes, size_t size, ShellRequest& 
                 return RequestFault::BadPath;
         }
     }
+    MakeRequestPathsUnique(read.m_files, read.m_folders);
     // The free-space job wipes the drive named by the first folder, which must be a drive root.
     if (read.m_freeSpace && (read.m_folders.empty() || !IsDriveRoot(read.m_folders.front())))
         return RequestFault::NoFreeSpaceDrive;

@@ -51,6 +51,12 @@ enum class RequestFault {
 // request holds no paths (the enumeration fills them later).
 RequestFault ParseShellRequest(const uint8_t* bytes, size_t size, ShellRequest& request);
 
+// Leaves each item of the request once, in request order: a path given again (in another case, or with
+// or without a trailing backslash) is dropped, and so is a file or folder that lies inside a listed folder
+// (the folder's shredding takes it). A folder that holds folders listed before it takes the place of the
+// first of them.
+void MakeRequestPathsUnique(PathList& files, PathList& folders);
+
 // Whether a path may be shredded as given: non-empty; "X:\..." or "\\server\share..." (not "\\?\" or
 // "\\.\"); no wildcard, forward slash, control character or colon but the drive's; and already in the
 // system's full form (no relative part, "..", trailing blanks or dots, doubled backslashes, device names).

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "FoundNames.h"
 #include "libcommon/Volume.h"
 
 namespace {
@@ -168,25 +169,34 @@ bool ListFolder(const RecycleFolder& folder, PathList& files, PathList& folders)
     HANDLE search = FindFirstFileW(JoinPath(folder.m_path, L"*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;   // nothing in it
+    bool allNamesJoined = true;
     do {
         const wchar_t* name = entry.cFileName;
         if (IsDotEntry(name))
             continue;
+        // A name that cannot be joined as one entry of the folder would address something else: it is
+        // never listed, and the bin counts as not listed whole.
+        std::wstring path;
+        DWORD error = ERROR_SUCCESS;
+        if (!JoinFoundName(folder.m_path, name, &path, &error)) {
+            allNamesJoined = false;
+            continue;
+        }
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A deleted folder (or a link the user deleted, which the job removes without following it).
             if (!folder.m_isUserFolder && LooksLikeSid(name))
                 continue;
-            folders.push_back(JoinPath(folder.m_path, name));
+            folders.push_back(path);
         } else {
             // The shell's description of the folder itself, not something the user deleted.
             if (_wcsicmp(name, L"desktop.ini") == 0)
                 continue;
-            files.push_back(JoinPath(folder.m_path, name));
+            files.push_back(path);
         }
     } while (FindNextFileW(search, &entry));
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
-    return complete;
+    return complete && allNamesJoined;
 }
 
 // Suppresses the system's critical-error boxes ("There is no disk in the drive") on this thread while it

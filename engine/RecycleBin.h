@@ -13,8 +13,9 @@
 // folders (entries already in the lists stay). Never follows a link: a recycle folder, or the user's
 // sub-folder of one, that is a reparse point is passed over. The shell's own desktop.ini and the other
 // users' sub-folders are left out.
-// 1 when every recycle folder found was listed to its end; 0 when one was passed over or its listing
-// broke off: the lists then lack part of the bin, which must not be emptied afterwards.
+// 1 when every recycle folder found was listed to its end; 0 when one was passed over, its listing
+// broke off or it held a name that cannot be joined as one entry of it (one holding a backslash, which
+// Linux allows): the lists then lack part of the bin, which must not be emptied afterwards.
 int CollectRecycleBinFiles(PathList& files, PathList& folders);
 
 // The SID of the token's user as text ("S-1-5-21-..."), or empty when it cannot be read. Closes token.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "FoundNames.h"
 #include "libcommon/Volume.h"
 
 namespace {
@@ -44,6 +45,17 @@ private:
 // The item's folder: the path less its last element. false when nothing can be removed.
 bool FolderOf(const wchar_t* path, std::wstring& folder)
 {
+    // The literal form: up to its last backslash, kept after a drive ("\\?\X:\").
+    if (IsLiteralPath(path)) {
+        const std::wstring whole(path);
+        const size_t slash = whole.find_last_of(L'\\');
+        if (slash <= 4 || slash + 1 >= whole.size())
+            return false;
+        folder = whole.substr(0, slash);
+        if (folder.size() == 6 && folder[5] == L':')
+            folder += L'\\';
+        return true;
+    }
     std::vector<wchar_t> buffer(path, path + std::wcslen(path) + 1);
     if (!PathRemoveFileSpecW(buffer.data()))
         return false;
@@ -51,9 +63,10 @@ bool FolderOf(const wchar_t* path, std::wstring& folder)
     return true;
 }
 
+// Measured in the plain form: the "\\?\" of an entry addressed literally is not counted.
 bool FitsPathBuffer(const wchar_t* path)
 {
-    return std::wcslen(path) < MAX_PATH;
+    return ShownPath(path).size() < MAX_PATH;
 }
 
 void Pause(DWORD milliseconds)
@@ -162,20 +175,6 @@ bool ListNamedStreams(const wchar_t* path, std::vector<std::wstring>& streams)
     }
 }
 
-// Clears the read-only attribute of the link itself (not of what it points at).
-void MakeLinkWritable(const wchar_t* path, DWORD attributes)
-{
-    FileHandle link(CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
-    if (!link.IsValid())
-        return;
-    FILE_BASIC_INFO info = {};  // times of 0 stay as they are
-    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    info.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
-}
-
 }  // namespace
 
 BOOL SetEarliestFileTimes(HANDLE item)
@@ -272,8 +271,10 @@ FolderFacts CFolderFactsCache::For(const std::wstring& folder)
     return facts;
 }
 
-int RenameAndDelete(const wchar_t* path, int isFolder)
+int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
 {
+    if (leftAt)
+        *leftAt = path;
     if (!FitsPathBuffer(path)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
@@ -310,7 +311,7 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
     std::wstring current = path;
     for (int attempt = 0; attempt < kRenameCount; ++attempt) {
         const std::wstring target = folder + separator + MakeRandomName(kRenameNameLength) + L".tmp";
-        if (target.size() < MAX_PATH && MoveFileW(current.c_str(), target.c_str()))
+        if (FitsPathBuffer(target.c_str()) && MoveFileW(current.c_str(), target.c_str()))
             current = target;
         else
             Pause(kRenameRetryPauseMs);
@@ -321,9 +322,63 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
 
     if (RemoveDirectoryW(current.c_str()))
         return 1;
-    if (GetLastError() == ERROR_DIR_NOT_EMPTY)
+    const DWORD error = GetLastError();
+    if (error == ERROR_DIR_NOT_EMPTY)
         Pause(kFolderNotEmptyPauseMs);
+    // A folder that stays (something was written into it meanwhile, or it is held open) gets its own name
+    // back, with whatever it still holds; where that fails, the caller learns where it now is.
+    if (current != path && MoveFileW(current.c_str(), path))
+        current = path;
+    if (leftAt)
+        *leftAt = current;
+    SetLastError(error);
     return 0;
+}
+
+bool IsSpecialFile(const wchar_t* path)
+{
+    FileHandle item(CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+    if (!item.IsValid())
+        return false;
+    const DWORD type = GetFileType(item.Get());
+    return type != FILE_TYPE_DISK && type != FILE_TYPE_UNKNOWN;
+}
+
+int RemoveLink(const wchar_t* path)
+{
+    if (!FitsPathBuffer(path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    FileHandle link(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!link.IsValid())
+        return 0;
+    // Only a handle that is the link itself shows the reparse point. Without it the system has opened what
+    // the link points at (Wine does, for the Unix links it shows): nothing is done through such a handle.
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (!GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof tag))
+        return 0;
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    // A read-only link cannot be deleted: the attribute goes first, the link's own.
+    if (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO info = {};  // times of 0 stay as they are
+        const DWORD writable = tag.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        info.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
+    }
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(link.Get(), FileDispositionInfo, &disposition, sizeof disposition))
+        return 0;
+    link.Close();
+    return 1;
 }
 
 int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code,
@@ -380,11 +435,9 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
             return 0;
         case ReparseKind::Link: {
             // A symbolic link or junction: writing through it would overwrite what it points at, outside
-            // the user's selection. Only the link itself goes.
+            // the user's selection, and renaming it may move what it points at. Only the link itself goes.
             *size = 0;
-            if (attributes & FILE_ATTRIBUTE_READONLY)
-                MakeLinkWritable(path, attributes);
-            const int removed = RenameAndDelete(path, (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
+            const int removed = RemoveLink(path);
             if (!removed)
                 return Fail(kind, code, GetLastError());
             *code = GetLastError();
@@ -405,16 +458,24 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
     std::wstring folder;
     if (!FolderOf(path, folder))
         return Fail(kind, code, ERROR_BAD_PATHNAME);
-    const FolderFacts where = facts ? facts->For(folder) : LookUpFolderFacts(folder);
+    // The volume functions take plain paths; a folder below a name they would change is on the same volume.
+    const std::wstring volumeFolder = PlainAncestor(folder);
+    const FolderFacts where = facts ? facts->For(volumeFolder) : LookUpFolderFacts(volumeFolder);
     if (!where.m_hasVolume)
         return Fail(kind, code, where.m_volumeError);
 
     uint64_t current = 0;  // the size after the pre-pass, which the main overwrite rounds up
     {
-        FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        // Delete access as well: a file that another program holds without letting deleters in cannot be
+        // removed afterwards, and fails here, before any byte of it is written.
+        FileHandle file(CreateFileW(path, FILE_WRITE_DATA | DELETE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());
         LARGE_INTEGER fileSize = {};
+        // A pipe, a FIFO or a device has no clusters of its own to overwrite.
+        if (GetFileType(file.Get()) != FILE_TYPE_DISK)
+            return Fail(kind, code, ERROR_NOT_SUPPORTED);
         if (!GetFileSizeEx(file.Get(), &fileSize))
             return Fail(kind, code, GetLastError());
         *size = static_cast<uint64_t>(fileSize.QuadPart);
@@ -442,7 +503,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         // A stop asked for before the main overwrite leaves the file as it is.
         if (StopRequested(cancel))
             return Cancelled(kind);
-        FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FileHandle file(CreateFileW(path, FILE_WRITE_DATA | DELETE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_WRITE_THROUGH, nullptr));
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());

@@ -54,8 +54,8 @@ FolderFacts LookUpFolderFacts(const std::wstring& folder, std::wstring* volumeRo
 // 1: shredded (the file is gone; *kind is left as the caller set it).
 // 0 with *kind 1..5 and *code: failed; the file keeps its name (its read-only attribute may be gone).
 // 0 with *kind 0: stopped because *cancel was set during an overwrite; the file is kept, nothing to record.
-// A symbolic link or junction is not overwritten: only the link itself is renamed and removed. A reparse
-// point that keeps its data elsewhere (WOF-compressed, deduplicated, cloud file) fails with kind 3,
+// A symbolic link or junction is not overwritten or renamed: only the link itself is deleted (RemoveLink).
+// A reparse point that keeps its data elsewhere (WOF-compressed, deduplicated, cloud file) fails with kind 3,
 // untouched. Every pass reaches the disk (flushed) before the next, and the file's named streams are
 // overwritten too, before it is renamed and deleted.
 // facts: the job's cache of what it knows about folders (nullptr: looked up for this file alone).
@@ -69,10 +69,21 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
 int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code,
                       const CancelFlag* cancel);
 
+// Whether path names something that is no file on a disk (a pipe, a FIFO, a device): nothing to overwrite.
+bool IsSpecialFile(const wchar_t* path);
+
+// Deletes the link (symbolic link, junction, mount point) at path itself, through a handle that is the link:
+// never renamed, never written through, what it points at untouched. A read-only link loses that attribute
+// first. 1 when it is gone; 0 otherwise, with the thread's last error: ERROR_NOT_SUPPORTED when the system
+// opens what the link points at instead of the link (Wine, for its Unix links), which is then left alone.
+int RemoveLink(const wchar_t* path);
+
 // Sets the item's three times to the earliest instant, renames it seven times to random names in its own
-// folder and deletes it (isFolder: removes the folder, which must be empty). A link is handled as the
-// link itself. 1 when the item is gone; 0 otherwise, with the thread's last error from the failed step.
-int RenameAndDelete(const wchar_t* path, int isFolder);
+// folder and deletes it (isFolder: removes the folder, which must be empty). Never for a link, which
+// RemoveLink deletes. 1 when the item is gone; 0 otherwise, with the thread's last error from the failed step.
+// A folder that cannot be removed after its renames is renamed back to path; *leftAt (when given) receives
+// where the item is after a failure: path, or its last random name when the way back failed too.
+int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt = nullptr);
 
 // *size = the file's size rounded up to whole clusters of the volume that holds folder (which may be
 // shortened in place). 1 on success; 1 with *size unchanged when no volume is found for the folder;

@@ -1,10 +1,10 @@
 // The stand-in request writer: puts one shredding request in a fresh named mapping, starts Pellumar.exe
 // with the mapping's name as its whole command line, and waits for the acknowledge byte or the program's
-// end, and reports which.
+// end, and reports which. It prints the text of every message box the program shows.
 //
 //   RequestWriter [--program PATH] [--name NAME] [--recycle-bin] [--free-space] [--pad N]
 //                 [--file PATH]... [--folder PATH]... [--raw HEX] [--wait] [--answer ok|cancel]
-//                 [--timeout SECONDS]
+//                 [--answer-boxes] [--timeout SECONDS]
 //
 //   --program  the program to start (default: Pellumar.exe beside this tool)
 //   --name     the mapping's name (default: a new one of this process)
@@ -12,10 +12,13 @@
 //   --raw      the request's bytes as hexadecimal digits, instead of an encoded request
 //   --wait     after the acknowledge, wait for the program's end as well
 //   --answer   press OK or Cancel in the program's confirmation question when it shows
+//   --answer-boxes  press the only button of every message box the program shows (for a display that
+//              nobody sees)
 //   --timeout  give up after this many seconds (default 120; 0 waits for ever)
 //
 // Exit code: 0 acknowledged (with --wait: and the program ended), 1 the program ended without
-// acknowledging, 2 bad arguments or the mapping or the program could not be made, 3 timed out.
+// acknowledging, 2 bad arguments or the mapping or the program could not be made, 3 timed out. Each
+// message box of the program is printed as a line that begins with "message box".
 #include <windows.h>
 
 #include <cstdio>
@@ -35,6 +38,7 @@ struct Options {
     std::vector<uint8_t> m_rawBytes;
     bool m_wait = false;
     int m_answer = 0;   // IDOK, IDCANCEL or 0
+    bool m_answerBoxes = false;
     DWORD m_timeoutMs = 120000;
 };
 
@@ -43,7 +47,7 @@ int Usage(const wchar_t* problem)
     fwprintf(stderr, L"RequestWriter: %ls\n", problem);
     fwprintf(stderr, L"usage: RequestWriter [--program PATH] [--name NAME] [--recycle-bin] [--free-space] [--pad N]\n"
                      L"                     [--file PATH]... [--folder PATH]... [--raw HEX] [--wait]\n"
-                     L"                     [--answer ok|cancel] [--timeout SECONDS]\n");
+                     L"                     [--answer ok|cancel] [--answer-boxes] [--timeout SECONDS]\n");
     return 2;
 }
 
@@ -127,6 +131,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& prob
                 problem = L"--answer takes ok or cancel";
                 return false;
             }
+        } else if (arg == L"--answer-boxes") {
+            options.m_answerBoxes = true;
         } else if (arg == L"--timeout") {
             if (!value(text))
                 return false;
@@ -173,6 +179,94 @@ BOOL CALLBACK FindQuestion(HWND window, LPARAM context)
         return FALSE;
     }
     return TRUE;
+}
+
+// The program's message boxes: its visible dialogs that hold a message text (the static control a message
+// box gives the identifier 0xFFFF) and buttons only of the box's own kind, and that are neither question.
+struct BoxSearch {
+    DWORD m_processId;
+    std::vector<HWND> m_found;
+};
+
+BOOL CALLBACK CountButton(HWND child, LPARAM context)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(child, className, 16);
+    if (_wcsicmp(className, L"Button") == 0 && IsWindowVisible(child))
+        reinterpret_cast<std::vector<HWND>*>(context)->push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> ButtonsOf(HWND window)
+{
+    std::vector<HWND> buttons;
+    EnumChildWindows(window, &CountButton, reinterpret_cast<LPARAM>(&buttons));
+    return buttons;
+}
+
+std::wstring WindowText(HWND window)
+{
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+BOOL CALLBACK FindBox(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(context);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->m_processId || !IsWindowVisible(window))
+        return TRUE;
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    const std::wstring title = WindowText(window);
+    if (wcscmp(className, L"#32770") != 0 || title == L"Delete File" || title == L"Empty Recycle Bin")
+        return TRUE;
+    HWND text = GetDlgItem(window, 0xFFFF);
+    wchar_t textClass[16] = {};
+    if (!text || !GetClassNameW(text, textClass, 16) || _wcsicmp(textClass, L"Static") != 0)
+        return TRUE;
+    // The progress dialog has labels too, but a message box holds nothing but labels and buttons.
+    bool plain = true;
+    EnumChildWindows(window, [](HWND child, LPARAM context) -> BOOL {
+        wchar_t name[32] = {};
+        GetClassNameW(child, name, 32);
+        if (_wcsicmp(name, L"Static") != 0 && _wcsicmp(name, L"Button") != 0)
+            *reinterpret_cast<bool*>(context) = false;
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&plain));
+    if (!plain || ButtonsOf(window).empty())
+        return TRUE;
+    search->m_found.push_back(window);
+    return TRUE;
+}
+
+// Prints each message box of the program once (seen holds those already printed); with answer, presses
+// the only button of a box that has one. True when a box was seen for the first time.
+bool HandleMessageBoxes(DWORD processId, bool answer, std::vector<HWND>& seen)
+{
+    BoxSearch search{processId, {}};
+    EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+    bool fresh = false;
+    for (HWND box : search.m_found) {
+        bool known = false;
+        for (HWND old : seen)
+            known = known || old == box;
+        if (!known) {
+            seen.push_back(box);
+            fresh = true;
+            wprintf(L"message box \"%ls\": %ls\n", WindowText(box).c_str(), WindowText(GetDlgItem(box, 0xFFFF)).c_str());
+            fflush(stdout);
+        }
+        const std::vector<HWND> buttons = ButtonsOf(box);
+        if (answer && buttons.size() == 1) {
+            const int id = GetDlgCtrlID(buttons[0]);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(buttons[0]));
+        }
+    }
+    return fresh;
 }
 
 bool AnswerQuestion(DWORD processId, int answer)
@@ -233,6 +327,7 @@ int wmain(int argc, wchar_t** argv)
     auto timedOut = [&] { return options.m_timeoutMs && GetTickCount64() - started > options.m_timeoutMs; };
     int result = 3;
     bool acknowledged = false, answered = options.m_answer == 0;
+    std::vector<HWND> boxes;
     DWORD exitCode = 0;
     while (!timedOut()) {
         if (!acknowledged && view[0] == 1) {
@@ -250,6 +345,7 @@ int wmain(int argc, wchar_t** argv)
         }
         if (acknowledged && !answered)
             answered = AnswerQuestion(process.dwProcessId, options.m_answer);
+        HandleMessageBoxes(process.dwProcessId, options.m_answerBoxes, boxes);
         if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) {
             GetExitCodeProcess(process.hProcess, &exitCode);
             if (!acknowledged && view[0] == 1) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "JobPaths.h"
+#include "engine/FoundNames.h"
 #include "engine/ProgressMessages.h"
 
 HWND g_hProgressWnd = nullptr;
@@ -95,9 +96,15 @@ void CCalculateMetricsThread::CountFolder(const CancelFlag* stop, const CString&
     do {
         if (StopRequested(stop))
             break;
-        CString path = JoinPath(folder, entry.cFileName);
+        // Names that cannot be joined as one entry of the folder are not counted: the shredding job
+        // fails at them untouched.
+        std::wstring joined;
+        DWORD error = ERROR_SUCCESS;
+        if (!JoinFoundName(folder.Str(), entry.cFileName, &joined, &error))
+            continue;
+        CString path(joined.c_str());
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDotEntry(entry.cFileName) || IsFolderLink(entry) || IsPathTooLong(path))
+            if (IsFolderLink(entry) || IsPathTooLong(path))
                 continue;
             CountFolder(stop, path, bytes, files);
         } else {
@@ -144,7 +151,8 @@ void CCalculateMetricsThread::PostStatus(const CString& path, const uint64_t* by
     statusLine.Format(m_statusFormat, static_cast<long long>(*files), static_cast<long long>(value), unit,
                       static_cast<long long>(total));
 
-    CString name = path.GetLength() <= kNameLength ? path : CString(L"...") + path.Right(kNameLength);
+    const CString shown(ShownPath(path.Str()).c_str());
+    CString name = shown.GetLength() <= kNameLength ? shown : CString(L"...") + shown.Right(kNameLength);
     CString nameLine;
     nameLine.LoadString(kNameLabelId);
     nameLine += name;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "JobPaths.h"
+#include "engine/FoundNames.h"
 #include "engine/ProgressMessages.h"
 
 void DeleteError::Set(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)
@@ -98,8 +99,13 @@ int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
         return Fail(path, 1, DeleteErrorFailed, ERROR_BAD_PATHNAME);
 
     const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return Fail(path, 1, DeleteErrorNotFound, GetLastError());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return Fail(path, 1, DeleteErrorNotFound, error);
+        // It is there but has no attributes to read: under Wine a FIFO, a socket or a device node.
+        return Fail(path, 1, DeleteErrorFailed, IsSpecialFile(path) ? ERROR_NOT_SUPPORTED : error);
+    }
 
     int32_t kind = DeleteErrorNone;
     DWORD code = 0;
@@ -159,14 +165,20 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
                 return 0;
             }
             int result = 1;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!IsDotEntry(entry.cFileName)) {
-                    const CString child = JoinPath(path, entry.cFileName);
+            const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (!isFolder || !IsDotEntry(entry.cFileName)) {
+                std::wstring joined;
+                DWORD error = ERROR_SUCCESS;
+                if (!JoinFoundName(path.Str(), entry.cFileName, &joined, &error)) {
+                    // A name that would address something else than this entry: nothing is touched.
+                    result = Fail(joined.c_str(), isFolder ? 0 : 1, DeleteErrorFailed, error);
+                } else if (isFolder) {
+                    const CString child(joined.c_str());
                     // A link found in the walk goes as the entry shows it: only the link itself.
                     result = IsFolderLink(entry) ? RemoveFolder(child, false) : ShredFolder(child, method);
+                } else {
+                    result = ShredOneFile(joined.c_str(), method);
                 }
-            } else {
-                result = ShredOneFile(JoinPath(path, entry.cFileName), method);
             }
             if (!result) {
                 FindClose(search);
@@ -204,13 +216,20 @@ int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CEras
             return Fail(folder, 0, kind, code);
         }
     }
-    if (RenameAndDelete(folder, 1))
+    // A link is deleted itself: a rename could move what it points at.
+    if (!ownFolder)
+        return RemoveLink(folder) ? 1 : Fail(folder, 0, DeleteErrorFailed, GetLastError());
+    // A folder that stays is named where it now is: under its own name again, unless the way back failed.
+    std::wstring leftAt;
+    if (RenameAndDelete(folder, 1, &leftAt))
         return 1;
-    return Fail(folder, 0, DeleteErrorFailed, GetLastError());
+    const DWORD error = GetLastError();
+    return Fail(leftAt.c_str(), 0, DeleteErrorFailed, error);
 }
 
 int DeleteItemsThread::Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError)
 {
-    m_error.Set(name, isFile, kind, lastError);
+    // Named as the user reads it, also when the walk addressed it literally.
+    m_error.Set(ShownPath(name).c_str(), isFile, kind, lastError);
     return 0;
 }

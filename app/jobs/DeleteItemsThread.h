@@ -37,7 +37,7 @@ public:
     int ShredOneFile(const wchar_t* path, CErasureMethod* method);
     // 1 the folder's tree is shredded and the folder removed (a drive root is kept); 0 failed and recorded,
     // or stopped by a cancel before the next entry (nothing recorded, the rest of the tree untouched).
-    // A folder that is a link (junction, symbolic link) is not walked: only the link is removed; one that
+    // A folder that is a link (junction, symbolic link) is not walked: only the link itself is deleted; one that
     // cannot be told from a link fails untouched. Paths that are not fully qualified fail untouched.
     int ShredFolder(const wchar_t* folder, CErasureMethod* method);
 
@@ -52,8 +52,8 @@ public:
     uint64_t m_bytesDone;  // their sizes times the number of passes
 
 private:
-    // Renames and removes an emptied folder; ownFolder (not a link): its named streams are overwritten
-    // with method first.
+    // Renames and removes an emptied folder, its named streams overwritten with method first; a link
+    // (ownFolder false) is deleted itself, without renames.
     int RemoveFolder(const CString& folder, bool ownFolder, CErasureMethod* method = nullptr);
     // Records a failure the thread found itself.
     int Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError);

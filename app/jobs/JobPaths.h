@@ -2,15 +2,16 @@
 // Path building shared by the counting and shredding threads.
 #include <windows.h>
 
+#include "engine/FoundNames.h"
 #include "engine/ShredFile.h"
 #include "framework/CString.h"
 
-// Paths are handed to the file API in their plain form, which takes at most MAX_PATH characters with the
-// terminator. A path of MAX_PATH characters or more cannot be handled: the counting thread skips it and
-// the shredding thread fails it with ERROR_FILENAME_EXCED_RANGE.
+// Paths are handled in buffers of MAX_PATH characters with the terminator, measured in their plain form
+// (the "\\?\" of an entry addressed literally not counted). A path of MAX_PATH characters or more cannot be
+// handled: the counting thread skips it and the shredding thread fails it with ERROR_FILENAME_EXCED_RANGE.
 inline bool IsPathTooLong(const CString& path)
 {
-    return path.GetLength() >= MAX_PATH;
+    return ShownPath(path.Str()).size() >= MAX_PATH;
 }
 
 // folder + "\" + name; no second backslash after a folder that ends in one (a drive root such as C:\).

@@ -292,3 +292,26 @@ TEST_F(CountingTest, PathsTooLongToHandleAreNotCounted)
 }
 
 }  // namespace
+
+namespace {
+
+// A name that cannot be joined to its folder as one entry of it (Linux allows a backslash; joined plainly
+// it addresses the file beside the folder) is not counted, nor what it would reach.
+TEST_F(CountingTest, ANameThatCannotBeJoinedToItsFolderIsNotCounted)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its names on the Unix side of the Wine prefix";
+    const std::wstring sel = m_dir.Join(L"sel");
+    ASSERT_TRUE(MakeFolders(sel));
+    ASSERT_TRUE(MakeFile(sel + L"\\plain.bin", 10));
+    const std::wstring victim = m_dir.Join(L"victim.txt");
+    ASSERT_TRUE(MakeFile(victim, 5000));
+    ASSERT_TRUE(CopyToUnixName(victim, sel, L"..\\victim.txt"));
+    Count({}, {sel});
+    const MetricsResult totals = Totals();
+    EXPECT_EQ(1u, totals.m_files);
+    EXPECT_EQ(10u, totals.m_bytes);
+    EXPECT_TRUE(RemoveUnixTree(sel));
+}
+
+}  // namespace

@@ -601,36 +601,114 @@ TEST_F(ShreddingTest, PathsTooLongToHandleFailCleanly)
 }
 
 // Wine acts on what a Unix symbolic link points at when it renames or removes the link (measured:
-// MoveFileW moves the target folder, RemoveDirectoryW fails on its contents); Windows acts on the link
-// itself. For the links only, these two fakes give the Windows behaviour: a rename of a link fails (the
-// engine then keeps its name), and removing it removes the Unix link. Every other call passes on.
+// MoveFileW moves the target folder, RemoveDirectoryW removes an empty target, and a handle opened with
+// FILE_FLAG_OPEN_REPARSE_POINT is the target's); Windows opens the link itself. For the links only, these
+// fakes give the Windows behaviour: the handle opened on a link with FILE_FLAG_OPEN_REPARSE_POINT shows the
+// reparse point, and deleting through it removes the Unix link (nothing is set on what it points at).
+// Renames of a link are recorded and refused. Every other call passes on.
 ImportPatch<decltype(::MoveFileW)>* g_linkMove = nullptr;
-ImportPatch<decltype(::RemoveDirectoryW)>* g_linkRemove = nullptr;
+ImportPatch<decltype(::CreateFileW)>* g_linkCreate = nullptr;
+ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_linkInformation = nullptr;
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_linkSetInformation = nullptr;
 std::vector<std::wstring> g_links;
 std::vector<std::wstring> g_linksRemoved;
+std::vector<std::wstring> g_linksRenamed;
+std::vector<std::pair<HANDLE, std::wstring>> g_linkHandles;
 
 bool IsLink(LPCWSTR path)
 {
     return std::find(g_links.begin(), g_links.end(), std::wstring(path)) != g_links.end();
 }
 
+const std::wstring* LinkOfHandle(HANDLE handle)
+{
+    for (const auto& [h, link] : g_linkHandles) {
+        if (h == handle)
+            return &link;
+    }
+    return nullptr;
+}
+
 BOOL WINAPI LinkAwareMove(LPCWSTR from, LPCWSTR to)
 {
     if (IsLink(from)) {
+        g_linksRenamed.push_back(from);
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     return g_linkMove->Original()(from, to);
 }
 
-BOOL WINAPI LinkAwareRemove(LPCWSTR path)
+HANDLE WINAPI LinkAwareCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile)
 {
-    if (IsLink(path)) {
-        g_linksRemoved.push_back(path);
-        return RemoveUnixLink(path);
-    }
-    return g_linkRemove->Original()(path);
+    const HANDLE handle = g_linkCreate->Original()(name, access, share, security, disposition, flags, templateFile);
+    if (handle != INVALID_HANDLE_VALUE && (flags & FILE_FLAG_OPEN_REPARSE_POINT) && IsLink(name))
+        g_linkHandles.push_back({handle, name});
+    return handle;
 }
+
+BOOL WINAPI LinkAwareInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
+{
+    const BOOL ok = g_linkInformation->Original()(handle, type, info, size);
+    if (ok && type == FileAttributeTagInfo && LinkOfHandle(handle)) {
+        auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info);
+        tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        tag->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    }
+    return ok;
+}
+
+BOOL WINAPI LinkAwareSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
+{
+    const std::wstring* link = LinkOfHandle(handle);
+    if (!link)
+        return g_linkSetInformation->Original()(handle, type, info, size);
+    if (type == FileDispositionInfo && static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile) {
+        const std::wstring removed = *link;
+        g_linkHandles.erase(std::remove_if(g_linkHandles.begin(), g_linkHandles.end(),
+                                           [&](const auto& entry) { return entry.first == handle; }),
+                            g_linkHandles.end());
+        g_linksRemoved.push_back(removed);
+        return RemoveUnixLink(removed);
+    }
+    return TRUE;  // the link's own attributes: nothing of the target changes
+}
+
+// The four fakes above for the life of the object.
+class WindowsLinks {
+public:
+    explicit WindowsLinks(std::vector<std::wstring> links)
+        : m_move("MoveFileW", &LinkAwareMove),
+          m_create("CreateFileW", &LinkAwareCreate),
+          m_information("GetFileInformationByHandleEx", &LinkAwareInformation),
+          m_setInformation("SetFileInformationByHandle", &LinkAwareSetInformation)
+    {
+        g_linkMove = &m_move;
+        g_linkCreate = &m_create;
+        g_linkInformation = &m_information;
+        g_linkSetInformation = &m_setInformation;
+        g_links = std::move(links);
+        g_linksRemoved.clear();
+        g_linksRenamed.clear();
+        g_linkHandles.clear();
+    }
+    ~WindowsLinks()
+    {
+        g_links.clear();
+        g_linkHandles.clear();
+    }
+    bool IsActive() const
+    {
+        return m_move.IsActive() && m_create.IsActive() && m_information.IsActive() && m_setInformation.IsActive();
+    }
+
+private:
+    ImportPatch<decltype(::MoveFileW)> m_move;
+    ImportPatch<decltype(::CreateFileW)> m_create;
+    ImportPatch<decltype(::GetFileInformationByHandleEx)> m_information;
+    ImportPatch<decltype(::SetFileInformationByHandle)> m_setInformation;
+};
 
 TEST_F(ShreddingTest, LinksToFoldersAreRemovedWithoutTouchingWhatTheyPointAt)
 {
@@ -649,20 +727,15 @@ TEST_F(ShreddingTest, LinksToFoldersAreRemovedWithoutTouchingWhatTheyPointAt)
     {
         ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
         g_sleep = &sleep;
-        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &LinkAwareMove);
-        ImportPatch<decltype(::RemoveDirectoryW)> remove("RemoveDirectoryW", &LinkAwareRemove);
-        ASSERT_TRUE(move.IsActive());
-        ASSERT_TRUE(remove.IsActive());
-        g_linkMove = &move;
-        g_linkRemove = &remove;
-        g_links = {inside, listed};
-        g_linksRemoved.clear();
+        WindowsLinks links({inside, listed});
+        ASSERT_TRUE(links.IsActive());
         outcome = Shred({}, {tree, listed});
-        g_links.clear();
     }
     ExpectNoError(outcome);
     ExpectDone();
     EXPECT_EQ((std::vector<std::wstring>{inside, listed}), g_linksRemoved);
+    EXPECT_TRUE(g_linksRenamed.empty()) << "a link is never renamed: that may move what it points at";
+    EXPECT_TRUE(Exists(target));
     EXPECT_FALSE(Exists(tree));
     EXPECT_FALSE(Exists(listed));
     for (const std::wstring& file : targetFiles)
@@ -688,18 +761,13 @@ TEST_F(ShreddingTest, ListedLinksInEveryFormAreRemovedAndRelativePathsRefused)
         {
             ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
             g_sleep = &sleep;
-            ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &LinkAwareMove);
-            ImportPatch<decltype(::RemoveDirectoryW)> remove("RemoveDirectoryW", &LinkAwareRemove);
-            ASSERT_TRUE(move.IsActive() && remove.IsActive());
-            g_linkMove = &move;
-            g_linkRemove = &remove;
-            g_links = {link, L"\\\\?\\" + link};
-            g_linksRemoved.clear();
+            WindowsLinks links({link, L"\\\\?\\" + link});
+            ASSERT_TRUE(links.IsActive());
             outcome = Shred({}, {form});
-            g_links.clear();
         }
         ExpectNoError(outcome);
         EXPECT_EQ(1u, g_linksRemoved.size());
+        EXPECT_TRUE(g_linksRenamed.empty());
         EXPECT_EQ(0u, outcome.m_itemsDone) << "nothing behind the link was shredded";
         EXPECT_EQ(10u, TempDir::FileSize(targetFile)) << "untouched";
     }
@@ -722,6 +790,190 @@ TEST_F(ShreddingTest, ListedLinksInEveryFormAreRemovedAndRelativePathsRefused)
         EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), outcome.m_error.m_lastError);
         EXPECT_EQ(10u, TempDir::FileSize(file)) << "untouched";
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Names that Linux allows and Wine lists as they stand, but that cannot be joined to their folder as one
+// entry of it: joined plainly, the first two address a file beside the folder, the last a wildcard.
+TEST_F(ShreddingTest, ANameThatCannotBeJoinedToItsFolderFailsTheJobUntouched)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its names on the Unix side of the Wine prefix";
+    const std::wstring victim = File(L"victim.txt", 300);
+    const std::wstring source = File(L"source.bin", 700);
+    const struct {
+        const char* m_what;
+        std::wstring m_name;
+    } cases[] = {
+        {"a name climbing out of the folder", L"..\\victim.txt"},
+        {"a name climbing through a sub-folder", L"sub\\..\\..\\victim.txt"},
+        {"a name holding a wildcard", L"what?.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        m_sink.Clear();
+        const std::wstring sel = Folder(L"sel");
+        ASSERT_TRUE(CopyToUnixName(source, sel, c.m_name));
+        Outcome outcome = Shred({}, {sel});
+        ExpectError(outcome, sel + L"\\" + c.m_name, 1, DeleteErrorFailed, ERROR_INVALID_NAME);
+        ExpectDone();
+        EXPECT_EQ(300u, TempDir::FileSize(victim)) << "nothing beside the folder is touched";
+        EXPECT_EQ(std::vector<std::wstring>{c.m_name}, ListFolder(sel)) << "the entry itself stays";
+        EXPECT_EQ(0u, outcome.m_itemsDone);
+        ASSERT_TRUE(RemoveUnixTree(sel)) << "the Unix side removes what Windows cannot name";
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Under Wine a handle opened on a Unix link to a folder is the target's, whatever the flags: the link
+// cannot be deleted by itself. The job fails at it with a true code and leaves the target where it is,
+// with everything in it (renaming the link, as a removal by renames would, moves the target).
+TEST_F(ShreddingTest, ALinkThatCannotBeDeletedItselfFailsTheJobAndTheTargetStaysInPlace)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its links as Unix symbolic links in the Wine prefix";
+    ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
+    g_sleep = &sleep;
+    const std::wstring target = Folder(L"target");
+    const std::wstring targetFiles[] = {File(L"target\\t1.bin", 40), File(L"target\\inner\\t2.bin", 50)};
+    const std::wstring emptyTarget = Folder(L"empty-target");
+    const struct {
+        const char* m_what;
+        bool m_listed;
+        std::wstring m_target;
+    } cases[] = {
+        {"a link found in a walk", false, target},
+        {"a listed link", true, target},
+        {"a link to an empty folder", false, emptyTarget},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        m_sink.Clear();
+        const std::wstring tree = Folder(L"tree");
+        const std::wstring link = c.m_listed ? m_dir.Join(L"listed-link") : tree + L"\\link";
+        ScopedUnixLink made(link, c.m_target);
+        ASSERT_TRUE(made.IsMade());
+        const Outcome outcome = c.m_listed ? Shred({}, {link}) : Shred({}, {tree});
+        ExpectError(outcome, link, 0, DeleteErrorFailed, ERROR_NOT_SUPPORTED);
+        ExpectDone();
+        EXPECT_TRUE(Exists(link)) << "the link stays";
+        EXPECT_TRUE(Exists(c.m_target)) << "the target stays in place";
+        for (const std::wstring& file : targetFiles)
+            EXPECT_TRUE(Exists(file)) << "untouched: " << testing::PrintToString(file);
+        EXPECT_EQ(40u, TempDir::FileSize(targetFiles[0]));
+        EXPECT_EQ(50u, TempDir::FileSize(targetFiles[1]));
+        if (!c.m_listed)
+            EXPECT_EQ(std::vector<std::wstring>{L"link"}, ListFolder(tree)) << "nothing moved into the tree";
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Another program writes a file into the folder while the job renames it: the seam writes it right after
+// the folder's first rename, into the folder under its new name, and passes every call on.
+ImportPatch<decltype(::MoveFileW)>* g_writingMove = nullptr;
+std::wstring g_folderToWriteInto;
+
+BOOL WINAPI MoveThenWriteInto(LPCWSTR from, LPCWSTR to)
+{
+    const BOOL moved = g_writingMove->Original()(from, to);
+    if (moved && g_folderToWriteInto == from) {
+        g_folderToWriteInto.clear();
+        MakeFile(std::wstring(to) + L"\\late.txt", 77);
+    }
+    return moved;
+}
+
+TEST_F(ShreddingTest, AFolderThatCannotBeRemovedIsFoundUnderItsOwnNameWithItsContents)
+{
+    const std::wstring outer = Folder(L"outer");
+    const std::wstring held = Folder(L"outer\\held");
+    File(L"outer\\held\\early.bin", 30);
+    Outcome outcome;
+    {
+        ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
+        g_sleep = &sleep;
+        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &MoveThenWriteInto);
+        ASSERT_TRUE(move.IsActive());
+        g_writingMove = &move;
+        g_folderToWriteInto = held;
+        outcome = Shred({}, {outer});
+    }
+    ExpectError(outcome, held, 0, DeleteErrorFailed, ERROR_DIR_NOT_EMPTY);
+    ExpectDone();
+    EXPECT_EQ(std::vector<std::wstring>{L"held"}, ListFolder(outer)) << "under its own name, nothing else beside it";
+    EXPECT_EQ(std::vector<std::wstring>{L"late.txt"}, ListFolder(held));
+    EXPECT_EQ(77u, TempDir::FileSize(held + L"\\late.txt"));
+    EXPECT_TRUE(Exists(outer)) << "the folder around it stays";
+    EXPECT_EQ(1u, outcome.m_itemsDone);
+}
+
+}  // namespace
+
+namespace {
+
+// Linux names that the plain path rules would change (a trailing dot or space is dropped, a device name
+// leads to the device), each beside the name it would turn into: every one is shredded as it stands.
+TEST_F(ShreddingTest, NamesThePlainPathRulesWouldChangeAreShreddedAsTheyStand)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its names on the Unix side of the Wine prefix";
+    const std::wstring source = File(L"source.bin", 900);
+    const std::wstring sourceTree = Folder(L"source-tree");
+    File(L"source-tree\\inside.bin", 40);
+    const std::wstring sel = Folder(L"sel");
+    File(L"sel\\report", 11);
+    File(L"sel\\trail", 12);
+    File(L"sel\\sub\\other.bin", 13);
+    const std::wstring odd[] = {L"report.", L"trail ", L"nul.txt", L"CON"};
+    for (const std::wstring& name : odd)
+        ASSERT_TRUE(CopyToUnixName(source, sel, name)) << testing::PrintToString(name);
+    ASSERT_TRUE(CopyToUnixName(sourceTree, sel, L"sub."));
+    const std::wstring literalSub = L"\\\\?\\" + sel + L"\\sub.";
+    for (int i = 0; i < 500 && ListFolder(literalSub).empty(); ++i)
+        Sleep(10);
+    ASSERT_EQ(std::vector<std::wstring>{L"inside.bin"}, ListFolder(literalSub));
+
+    const Outcome outcome = Shred({}, {sel});
+    ExpectNoError(outcome);
+    ExpectDone();
+    EXPECT_FALSE(Exists(sel));
+    EXPECT_EQ(8u, outcome.m_itemsDone) << "each file once: report, trail, other.bin, four odd names, inside.bin";
+    EXPECT_EQ((11u + 12u + 13u + 4u * 900u + 40u), outcome.m_bytesDone);
+    EXPECT_EQ(900u, TempDir::FileSize(source));
+    EXPECT_EQ(40u, TempDir::FileSize(sourceTree + L"\\inside.bin"));
+}
+
+// A FIFO (Wine lists it as a plain file whose attributes cannot be read) is not a file that can be
+// overwritten; it is no missing file either.
+TEST_F(ShreddingTest, AFifoFailsAsNotSupportedAndStays)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its FIFO on the Unix side of the Wine prefix";
+    const std::wstring sel = Folder(L"sel");
+    ASSERT_TRUE(MakeUnixFifo(sel, L"pipe"));
+    const std::wstring fifo = sel + L"\\pipe";
+    const struct {
+        const char* m_what;
+        bool m_listed;
+    } cases[] = {{"found in a walk", false}, {"listed", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        m_sink.Clear();
+        const Outcome outcome = c.m_listed ? Shred({fifo}, {}) : Shred({}, {sel});
+        ExpectError(outcome, fifo, 1, DeleteErrorFailed, ERROR_NOT_SUPPORTED);
+        ExpectDone();
+        EXPECT_EQ(std::vector<std::wstring>{L"pipe"}, ListFolder(sel));
+    }
+    EXPECT_TRUE(RemoveUnixTree(sel));
 }
 
 }  // namespace

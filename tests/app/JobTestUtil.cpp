@@ -1,67 +1,5 @@
 #include "JobTestUtil.h"
 
-namespace {
-
-using UnixNameFunction = char*(CDECL*)(LPCWSTR);
-
-UnixNameFunction UnixNameOf()
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<UnixNameFunction>(
-                        reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
-                  : nullptr;
-}
-
-// The Unix path of a Windows path (which need not exist yet), as a wide string for a command line.
-std::wstring UnixPath(const std::wstring& path)
-{
-    UnixNameFunction unixName = UnixNameOf();
-    if (!unixName)
-        return std::wstring();
-    char* name = unixName(path.c_str());
-    if (!name)
-        return std::wstring();
-    std::wstring result;
-    for (const char* p = name; *p; ++p)
-        result += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Runs a Unix program from Wine (Wine starts a Unix executable given by its Z: path) without waiting for it.
-bool RunUnix(const wchar_t* program, const std::wstring& arguments)
-{
-    std::wstring commandLine = std::wstring(L"\"") + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return false;
-    // The handle of a Unix process does not tell when it ends; callers wait for its effect.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
-// Wine does not wait for a Unix process through its handle: wait for its effect instead.
-bool WaitUntilExists(const std::wstring& path, bool exists)
-{
-    for (int i = 0; i < 500; ++i) {
-        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists)
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-}  // namespace
-
 bool RunJobToEnd(Thread& job, DWORD timeoutMs)
 {
     // The flag is set before the resume: set after it, it could land after a short job has already
@@ -72,29 +10,6 @@ bool RunJobToEnd(Thread& job, DWORD timeoutMs)
         return false;
     }
     return WaitForSingleObject(job.m_hThread, timeoutMs) == WAIT_OBJECT_0;
-}
-
-bool UnderWine()
-{
-    return UnixNameOf() != nullptr;
-}
-
-bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
-{
-    const std::wstring unixLink = UnixPath(link);
-    const std::wstring unixTarget = UnixPath(target);
-    if (unixLink.empty() || unixTarget.empty())
-        return false;
-    return RunUnix(L"Z:\\bin\\ln", L"-s " + Quoted(unixTarget) + L" " + Quoted(unixLink)) &&
-           WaitUntilExists(link, true);
-}
-
-bool RemoveUnixLink(const std::wstring& link)
-{
-    const std::wstring unixLink = UnixPath(link);
-    if (unixLink.empty())
-        return false;
-    return RunUnix(L"Z:\\bin\\rm", L"-f " + Quoted(unixLink)) && WaitUntilExists(link, false);
 }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder)

@@ -1,23 +1,18 @@
 #pragma once
 // Helpers of the job-thread tests: running a job the way its owner does, and Unix symbolic links in the
-// Wine prefix (Wine shows a Unix link to a folder as a folder with FILE_ATTRIBUTE_REPARSE_POINT).
+// Wine prefix for the life of an object (Wine shows a Unix link to a folder as a folder with
+// FILE_ATTRIBUTE_REPARSE_POINT).
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "UnixSide.h"
 #include "app/jobs/Thread.h"
 
 // Resumes the job as the owner does (m_running true when the resume works) and waits for its thread to
 // end. false when it could not be resumed or did not end within timeoutMs.
 bool RunJobToEnd(Thread& job, DWORD timeoutMs = 60000);
-
-// true when the test runs under Wine (a Unix side exists for links).
-bool UnderWine();
-// Makes link a Unix symbolic link to target (both Windows paths in the prefix). false on failure.
-bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
-// Removes the Unix link itself (never what it points at).
-bool RemoveUnixLink(const std::wstring& link);
 
 // A Unix link for the life of the object (declare it after the TempDir that holds it).
 class ScopedUnixLink {

@@ -24,15 +24,21 @@ const std::wstring kProgram = WinePath(PELLUMAR_EXE);
 struct Writer {
     PROCESS_INFORMATION m_process{};
 
-    explicit Writer(const std::vector<std::wstring>& args)
+    // output: where the writer's standard output goes (an inheritable handle), or none.
+    explicit Writer(const std::vector<std::wstring>& args, HANDLE output = nullptr)
     {
         std::wstring commandLine = L"\"" + kWriter + L"\" --program \"" + kProgram + L"\" --timeout 60";
         for (const std::wstring& arg : args)
             commandLine += L" \"" + arg + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        if (!CreateProcessW(kWriter.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &m_process))
+        if (output) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = output;
+            startup.hStdError = output;
+        }
+        if (!CreateProcessW(kWriter.c_str(), commandLine.data(), nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr,
+                            nullptr, &startup, &m_process))
             ADD_FAILURE() << "cannot start the request writer: " << GetLastError();
     }
     ~Writer()
@@ -275,5 +281,31 @@ TEST(RequestProcess, WriterWantsAFreshMappingAndANameTheProgramTakes)
         Writer writer({L"--name", other, L"--file", file});
         EXPECT_EQ(2u, writer.Wait());
     }
+    EXPECT_EQ(10u, TempDir::FileSize(file));
+}
+
+TEST(RequestProcess, WriterAnswersEveryMessageBoxWithItsOnlyButtonAndPrintsIt)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.IsValid());
+    const std::wstring file = dir.WriteFile(L"file.txt", 10, 'f');
+    const std::wstring log = dir.Join(L"writer.txt");
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE output = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, output);
+
+    // A refused request: box 110, which nobody but the writer answers.
+    DWORD code = 0xFFFFFFFF;
+    {
+        Writer writer({L"--wait", L"--answer-boxes", L"--file", file, L"--folder", dir.Path() + L"\\.."}, output);
+        code = writer.Wait();
+    }
+    CloseHandle(output);
+    EXPECT_EQ(0u, code) << "acknowledged, the box answered, then ended";
+    const std::vector<uint8_t> bytes = TempDir::ReadFile(log);
+    const std::string printed(bytes.begin(), bytes.end());
+    const std::wstring wide = Text(IDS_SHARED_MEMORY_ERROR);
+    const std::string expected(wide.begin(), wide.end());
+    EXPECT_NE(std::string::npos, printed.find("message box \"Pellumar\": " + expected)) << printed;
     EXPECT_EQ(10u, TempDir::FileSize(file));
 }

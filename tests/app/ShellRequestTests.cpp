@@ -137,6 +137,43 @@ TEST(ShellRequest, ReadsEachImageOrRefusesIt)
     }
 }
 
+TEST(ShellRequest, LeavesEachItemOnceAndItemsInsideAListedFolderToIt)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> files, folders;
+        std::vector<std::wstring> keptFiles, keptFolders;
+    };
+    const std::wstring dir = L"C:\\data\\dir", a = L"C:\\data\\a.txt";
+    const std::vector<Case> cases = {
+        {"the same file twice", {a, a}, {}, {a}, {}},
+        {"the same file in another case", {a, L"c:\\DATA\\A.TXT"}, {}, {a}, {}},
+        {"the same folder with and without a trailing backslash", {}, {dir, dir + L"\\"}, {}, {dir}},
+        {"the same folder in another case", {}, {dir + L"\\", L"C:\\Data\\DIR"}, {}, {dir + L"\\"}},
+        {"a folder inside a listed folder", {}, {dir, dir + L"\\sub"}, {}, {dir}},
+        {"a folder that holds folders listed before it", {}, {dir + L"\\sub", a, dir + L"\\x\\y", L"C:\\data"},
+         {}, {L"C:\\data"}},
+        {"a listed folder replaces the first of those it holds", {}, {L"D:\\k", dir + L"\\s", L"D:\\m", dir},
+         {}, {L"D:\\k", dir, L"D:\\m"}},
+        {"a file inside a listed folder, at any depth", {dir + L"\\f.txt", dir + L"\\s\\g.txt", a}, {dir}, {a}, {dir}},
+        {"a file that is a listed folder", {dir}, {dir + L"\\"}, {}, {dir + L"\\"}},
+        {"a name that only begins as the folder's", {dir + L"2.txt"}, {dir, dir + L".old"}, {dir + L"2.txt"},
+         {dir, dir + L".old"}},
+        {"a drive root holds everything on its drive", {L"D:\\f", a}, {L"D:\\x", L"D:\\"}, {a}, {L"D:\\"}},
+        {"a share's folder", {L"\\\\srv\\share\\d\\f"}, {L"\\\\srv\\share\\d", L"\\\\SRV\\Share\\d\\"}, {},
+         {L"\\\\srv\\share\\d"}},
+        {"distinct items keep their order", {L"C:\\b", a}, {L"C:\\z", dir}, {L"C:\\b", a}, {L"C:\\z", dir}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes bytes = Encode(c.files, c.folders);
+        ShellRequest request;
+        ASSERT_EQ(RequestFault::None, ParseShellRequest(bytes.data(), bytes.size(), request));
+        EXPECT_EQ(c.keptFiles, request.m_files);
+        EXPECT_EQ(c.keptFolders, request.m_folders);
+    }
+}
+
 TEST(ShellRequest, TakesOnlyPlainFullyQualifiedPaths)
 {
     struct PathCase {

@@ -9,8 +9,10 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ImportPatch.h"
+#include "app/res/resource.h"
 #include "app/Settings.h"
 #include "RequestEncoder.h"
 #include "StartupTestUtil.h"
@@ -77,6 +79,89 @@ bool MakeFile(const std::wstring& path, size_t size)
     return true;
 }
 
+// The shell's recycle bin under Wine: the Linux trash of the test run's HOME (inside the build folder), as
+// a Windows path; empty when the environment names no home. Wine hands the home over as WINEHOMEDIR, an
+// NT path; XDG_DATA_HOME, where set, is a Linux path.
+std::wstring LinuxTrashFolder()
+{
+    wchar_t value[1024] = {};
+    std::wstring path;
+    if (GetEnvironmentVariableW(L"XDG_DATA_HOME", value, 1024) && value[0] == L'/') {
+        path = L"Z:" + std::wstring(value) + L"/Trash";
+        for (wchar_t& c : path) {
+            if (c == L'/')
+                c = L'\\';
+        }
+    } else if (GetEnvironmentVariableW(L"WINEHOMEDIR", value, 1024) && wcsncmp(value, L"\\??\\", 4) == 0) {
+        path = std::wstring(value + 4) + L"\\.local\\share\\Trash";
+    }
+    return path;
+}
+
+// An item put in the Linux trash as a desktop puts it there: its file under files\ and its record under
+// info\. Removed again when the object goes, whatever happened to it.
+class TrashedItem {
+public:
+    explicit TrashedItem(const std::wstring& name) : m_trash(LinuxTrashFolder())
+    {
+        if (m_trash.empty())
+            return;
+        // The trash and whatever of HOME's folders above it is missing; those made here go again.
+        const std::wstring trash = m_trash + L"\\";
+        for (size_t at = trash.find(L'\\', 3); at != std::wstring::npos; at = trash.find(L'\\', at + 1)) {
+            const std::wstring folder = trash.substr(0, at);
+            if (CreateDirectoryW(folder.c_str(), nullptr))
+                m_madeFolders.push_back(folder);
+        }
+        for (const std::wstring& folder : {m_trash + L"\\files", m_trash + L"\\info"}) {
+            if (CreateDirectoryW(folder.c_str(), nullptr))
+                m_madeFolders.push_back(folder);
+        }
+        m_file = m_trash + L"\\files\\" + name;
+        m_info = m_trash + L"\\info\\" + name + L".trashinfo";
+        const std::string record = "[Trash Info]\nPath=/tmp/" + std::string(name.begin(), name.end()) +
+                                   "\nDeletionDate=2026-01-02T03:04:05\n";
+        m_made = MakeFile(m_file, 5000) && WriteText(m_info, record);
+    }
+    ~TrashedItem()
+    {
+        DeleteFileW(m_file.c_str());
+        DeleteFileW(m_info.c_str());
+        for (auto folder = m_madeFolders.rbegin(); folder != m_madeFolders.rend(); ++folder)
+            RemoveDirectoryW(folder->c_str());
+    }
+    TrashedItem(const TrashedItem&) = delete;
+    TrashedItem& operator=(const TrashedItem&) = delete;
+
+    bool Made() const { return m_made; }
+    const std::wstring& File() const { return m_file; }
+
+private:
+    static bool WriteText(const std::wstring& path, const std::string& text)
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD written = 0;
+        const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                        written == text.size();
+        CloseHandle(file);
+        return ok;
+    }
+
+    std::wstring m_trash, m_file, m_info;
+    std::vector<std::wstring> m_madeFolders;
+    bool m_made = false;
+};
+
+// What the shell counts in its recycle bin of every drive; -1 when it cannot tell.
+long long ShellBinItems()
+{
+    SHQUERYRBINFO info{};
+    info.cbSize = sizeof(info);
+    return SUCCEEDED(SHQueryRecycleBinW(nullptr, &info)) ? info.i64NumItems : -1;
+}
+
 class RecycleBinRoad : public testing::Test {
 protected:
     void SetUp() override
@@ -111,6 +196,8 @@ protected:
     void TearDown() override
     {
         CancelScheduledActions();
+        if (!m_systemBin.empty())
+            TempDir::RemoveTree(m_systemBin);
         if (m_root.empty())
             return;
         for (const wchar_t* name : {L"$RECYCLE.BIN", L"RECYCLER", L"RECYCLED"})
@@ -139,6 +226,7 @@ protected:
     }
 
     std::wstring m_root, m_user, m_other, m_shared;
+    std::wstring m_systemBin;   // C:'s recycle folder, where a test made one
     std::vector<std::wstring> m_shell, m_theirs, m_mine, m_sharedItems;
     std::unique_ptr<RequestMapping> m_mapping;
     std::unique_ptr<StartupWatch> m_watch;
@@ -203,6 +291,63 @@ TEST_F(RecycleBinRoad, ALinkInTheBinIsNotFollowedAndTheBinIsNotEmptied)
     for (const std::wstring& kept : m_sharedItems)
         EXPECT_TRUE(Exists(kept)) << "nothing behind the link is touched";
     EXPECT_TRUE(g_emptyCalls.empty()) << "emptying would destroy what lies behind the link unshredded";
+    ASSERT_EQ(1u, watch->m_boxes.size()) << "the user is told the bin was not emptied";
+    EXPECT_EQ(ResourceText(IDS_BIN_NOT_EMPTIED), watch->m_boxes[0].m_text);
+}
+
+TEST_F(RecycleBinRoad, ABinItemThatFailsToShredKeepsTheBinUnemptied)
+{
+    FillUsersBin();
+    ImportPatch<decltype(::SHEmptyRecycleBinW)> empty("SHEmptyRecycleBinW", &FakeEmptyRecycleBin);
+    ASSERT_TRUE(empty.IsActive());
+    ASSERT_EQ(0, ShellBinItems()) << "the shell's own bin holds nothing here";
+    // Held open without sharing, the item cannot be opened for its overwrite: the job fails at it.
+    HANDLE held = CreateFileW(m_mine[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    RecordingDialogs dialogs;
+    StartupWatch* watch = nullptr;
+    Run(IDOK, dialogs, watch);
+    CloseHandle(held);
+    EXPECT_EQ(std::vector<std::wstring>{L"Empty Recycle Bin"}, watch->m_questions);
+    ASSERT_EQ(2u, dialogs.m_calls.size());
+    EXPECT_EQ(IDCANCEL, dialogs.m_calls[1].m_result) << "the failure ends the progress dialog";
+    EXPECT_EQ(1u, watch->m_boxes.size()) << "the failure's box";
+    EXPECT_TRUE(Exists(m_mine[0])) << "the item that failed is still in the bin";
+    EXPECT_TRUE(g_emptyCalls.empty()) << "emptying would destroy the failed item unshredded";
+}
+
+TEST_F(RecycleBinRoad, AnItemOfTheShellsBinThatWasNotListedKeepsTheBinAndIsToldOf)
+{
+    // Under Wine the shell's bin is the Linux trash, which no recycle folder of a drive shows; the drive C:
+    // of the prefix holds one deleted item of the user, so that there is something to shred.
+    TrashedItem trashed(L"pellumar-trashed-marker.txt");
+    ASSERT_TRUE(trashed.Made());
+    ASSERT_EQ(1, ShellBinItems()) << "the shell counts the trashed item";
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    std::wstring sid;
+    GetUserSidString(sid, token);
+    m_systemBin = L"C:\\$Recycle.Bin";
+    const std::wstring systemUser = m_systemBin + L"\\" + sid;
+    ASSERT_TRUE(CreateDirectoryW(m_systemBin.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(systemUser.c_str(), nullptr));
+    const std::wstring listed = systemUser + L"\\$RSYS01.txt";
+    ASSERT_TRUE(MakeFile(listed, 5000));
+
+    // The shell's own emptying runs for real: it would destroy the trashed item unshredded.
+    RecordingDialogs dialogs;
+    StartupWatch* watch = nullptr;
+    Run(IDOK, dialogs, watch);
+    EXPECT_EQ(std::vector<std::wstring>{L"Empty Recycle Bin"}, watch->m_questions);
+    ASSERT_EQ(2u, dialogs.m_calls.size());
+    EXPECT_EQ(IDOK, dialogs.m_calls[1].m_result);
+    EXPECT_FALSE(Exists(listed)) << "the listed item is shredded";
+    EXPECT_TRUE(Exists(trashed.File())) << "the trashed item is left, not emptied unshredded";
+    EXPECT_EQ(1, ShellBinItems());
+    ASSERT_EQ(1u, watch->m_boxes.size());
+    EXPECT_EQ(ResourceText(IDS_BIN_NOT_EMPTIED), watch->m_boxes[0].m_text);
+    EXPECT_TRUE(watch->m_boxes[0].m_hasIcon);
 }
 
 TEST_F(RecycleBinRoad, CancelOrAnEmptyBinShredsNothingAndEmptiesNothing)

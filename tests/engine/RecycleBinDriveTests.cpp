@@ -16,6 +16,7 @@
 #include "ImportPatch.h"
 #include "TempDir.h"
 #include "TestDrive.h"
+#include "UnixSide.h"
 #include "engine/RecycleBin.h"
 
 namespace {
@@ -135,6 +136,23 @@ TEST_F(RecycleBinDrive, ListsTheUsersItemsAndDeletedFoldersOnly)
     EXPECT_EQ(files.size(), AsSet(files).size()) << "nothing listed twice";
     // The user's SID folder sorts before RECYCLED and is listed first.
     EXPECT_EQ(0u, files.front().rfind(m_user, 0));
+}
+
+// Linux allows a backslash in a name, and Wine lists it as it stands: joined plainly, "..\$RSTOLEN.txt"
+// in the user's folder would address a file in the recycle folder above it. Such an entry is never
+// listed, and the bin is not listed whole.
+TEST_F(RecycleBinDrive, ANameThatCannotBeJoinedToItsFolderIsNeverListed)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "makes its names on the Unix side of the Wine prefix";
+    const std::wstring above = m_bin + L"\\$RSTOLEN.txt";
+    ASSERT_TRUE(MakeFile(above));
+    ASSERT_TRUE(CopyToUnixName(above, m_user, L"..\\$RSTOLEN.txt"));
+    PathList files, folders;
+    EXPECT_EQ(0, CollectRecycleBinFiles(files, folders));
+    EXPECT_EQ(ExpectedFiles(), AsSet(files)) << "the other items are still listed, the odd one not";
+    EXPECT_EQ(ExpectedFolders(), AsSet(folders));
+    EXPECT_TRUE(RemoveUnixTree(m_user));
 }
 
 namespace {

@@ -243,6 +243,40 @@ HANDLE WINAPI FakeLinkFollowingCreateFileW(LPCWSTR name, DWORD access, DWORD sha
     return g_linkCreateFile->Original()(name, access, share, security, disposition, flags, templateFile);
 }
 
+// A handle opened with FILE_FLAG_OPEN_REPARSE_POINT is the link itself on Windows, and shows the reparse
+// point; Wine opens what its links point at. For the stand-in links, the attribute query reports the
+// reparse point as Windows would (the stand-in is told by its file identity); every other handle passes on.
+ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_linkInformation;
+bool SameFile(HANDLE handle, const std::wstring& path)
+{
+    HANDLE other = g_linkCreateFile->Original()(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+    const bool same = GetFileInformationByHandle(handle, &a) && GetFileInformationByHandle(other, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                      a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+BOOL WINAPI FakeLinkInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
+{
+    const BOOL ok = g_linkInformation->Original()(handle, type, info, size);
+    if (ok && type == FileAttributeTagInfo) {
+        for (const auto& [link, target] : g_links) {
+            if (SameFile(handle, link)) {
+                auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info);
+                tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                tag->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+            }
+        }
+    }
+    return ok;
+}
+
 // Reparse tags as a search reports them: Wine reports none for its links and has no other reparse points.
 ImportPatch<decltype(::FindFirstFileW)>* g_findFirstFile;
 std::vector<std::pair<std::wstring, DWORD>> g_reparseTags;  // path, tag
@@ -556,6 +590,49 @@ TEST_F(Shredding, AFileThatAnotherProgramHoldsWithoutSharingWritesFailsWithAShar
     EXPECT_TRUE(g_moves.empty());
 }
 
+// Another program's handle that lets writers in but not deleters: the file cannot be removed, so not one
+// byte of it may be written (the open for the overwrite asks for delete access too).
+TEST_F(Shredding, AFileThatAnotherProgramHoldsWithoutSharingDeletionFailsBeforeAnythingIsWritten)
+{
+    const struct {
+        const char* m_what;
+        DWORD m_access;
+        DWORD m_share;
+    } cases[] = {
+        {"a writer sharing writes only", GENERIC_WRITE, FILE_SHARE_WRITE},
+        {"a writer sharing reads and writes", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"a reader sharing reads and writes", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE},
+    };
+    auto method = ThreePasses();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        const std::wstring path = m_temp.WriteFile(L"held.txt", 5000, kOriginal);
+        ASSERT_FALSE(path.empty());
+        {
+            HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        0, nullptr);
+            ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+            const FILETIME year2001 = {0xC89DC000, 0x01C07385};
+            EXPECT_TRUE(SetFileTime(handle, &year2001, &year2001, &year2001));
+            CloseHandle(handle);
+        }
+        const uint64_t time = LastWriteTime(path);
+        HANDLE other = CreateFileW(path.c_str(), c.m_access, c.m_share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        g_moves.clear();
+        const Outcome outcome = Shred(path, method.get());
+        CloseHandle(other);
+        EXPECT_EQ(outcome.m_result, 0);
+        EXPECT_EQ(outcome.m_kind, DeleteErrorFailed);
+        EXPECT_EQ(outcome.m_code, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "as for a file in use";
+        EXPECT_TRUE(g_writes.empty());
+        EXPECT_TRUE(g_moves.empty());
+        EXPECT_EQ(TempDir::ReadFile(path), std::vector<uint8_t>(5000, kOriginal)) << "contents and size";
+        EXPECT_EQ(LastWriteTime(path), time);
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+    }
+}
+
 TEST_F(Shredding, AReadOnlyFileIsMadeWritableAndShredded)
 {
     ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeCreateFileW);
@@ -748,9 +825,12 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
 
     ImportPatch<decltype(::CreateFileW)> create("CreateFileW", &FakeLinkFollowingCreateFileW);
     ImportPatch<decltype(::FindFirstFileW)> find("FindFirstFileW", &FakeFindFirstFileW);
+    ImportPatch<decltype(::GetFileInformationByHandleEx)> information("GetFileInformationByHandleEx",
+                                                                      &FakeLinkInformationByHandleEx);
     g_linkCreateFile = &create;
     g_findFirstFile = &find;
-    ASSERT_TRUE(create.IsActive() && find.IsActive());
+    g_linkInformation = &information;
+    ASSERT_TRUE(create.IsActive() && find.IsActive() && information.IsActive());
     g_links = {{fileLink, target}, {readOnlyLink, target}, {folderLink, outside}};
     // Wine's own links show the attribute without a tag (0).
     g_reparseTags = {{fileLink, 0}, {readOnlyLink, IO_REPARSE_TAG_SYMLINK}, {folderLink, IO_REPARSE_TAG_MOUNT_POINT}};
@@ -799,8 +879,7 @@ TEST_F(Shredding, ALinkIsRemovedAndWhatItPointsAtSurvives)
         EXPECT_EQ(outcome.m_result, 1) << c.m_what << " " << outcome.m_code;
         EXPECT_FALSE(TempDir::FileExists(c.m_link)) << c.m_what;
         EXPECT_TRUE(g_writes.empty()) << c.m_what;
-        ASSERT_EQ(g_moves.size(), 7u) << c.m_what;  // the link itself went through the renames
-        EXPECT_TRUE(IsRenameTarget(g_moves.back().m_to, selection)) << c.m_what;
+        EXPECT_TRUE(g_moves.empty()) << c.m_what << ": a link is never renamed (that may move its target)";
     }
     EXPECT_TRUE(FolderEntries(selection).empty());
 
@@ -1203,32 +1282,51 @@ TEST_F(Shredding, ARelativeNameIsRenamedWithinTheFolderItNames)
     }
 }
 
-TEST_F(Shredding, AFolderThatStillHoldsAnEntryStaysUnderItsLastRandomName)
+TEST_F(Shredding, AFolderThatStillHoldsAnEntryGetsItsOwnNameBack)
 {
     const std::wstring folder = m_temp.MakeFolder(L"busy");
     ASSERT_FALSE(m_temp.WriteFile(L"busy\\entry.txt", 10, kOriginal).empty());
-    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    std::wstring leftAt;
+    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1, &leftAt), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY)) << "the removal's error, not the way back's";
     EXPECT_EQ(g_sleeps, std::vector<DWORD>{1000});
-    ASSERT_EQ(g_moves.size(), 7u);
-    const std::wstring last = g_moves.back().m_to;
-    EXPECT_TRUE(IsRenameTarget(last, m_temp.Path())) << last;
-    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{last.substr(m_temp.Path().size() + 1)});
-    EXPECT_TRUE(TempDir::FileExists(last + L"\\entry.txt"));
+    ASSERT_EQ(g_moves.size(), 8u) << "seven renames and the way back";
+    EXPECT_TRUE(IsRenameTarget(g_moves[6].m_to, m_temp.Path())) << g_moves[6].m_to;
+    EXPECT_EQ(g_moves.back().m_from, g_moves[6].m_to);
+    EXPECT_EQ(g_moves.back().m_to, folder);
+    EXPECT_EQ(leftAt, folder);
+    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{L"busy"});
+    EXPECT_EQ(TempDir::ReadFile(folder + L"\\entry.txt"), std::vector<uint8_t>(10, kOriginal));
 
     // Its times went to the earliest instant the file system keeps (Windows: 1601; Wine: 1901).
     WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExW(last.c_str(), GetFileExInfoStandard, &data));
+    ASSERT_TRUE(GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data));
     const uint64_t written = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     const uint64_t year1970 = 116444736000000000ULL;
     EXPECT_LT(written, year1970);
 
+    // When the way back fails too (the name was taken meanwhile), the folder stays under its last random
+    // name, and the caller is told that name.
+    g_moves.clear();
+    g_sleeps.clear();
+    g_failMoveNumber = 8;
+    EXPECT_EQ(RenameAndDelete(folder.c_str(), 1, &leftAt), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    ASSERT_EQ(g_moves.size(), 8u);
+    const std::wstring last = g_moves[6].m_to;
+    EXPECT_EQ(leftAt, last);
+    EXPECT_EQ(FolderEntries(m_temp.Path()), std::vector<std::wstring>{last.substr(m_temp.Path().size() + 1)});
+    EXPECT_TRUE(TempDir::FileExists(last + L"\\entry.txt"));
+    g_failMoveNumber = 0;
+
     // Once empty it goes at the first removal.
     ASSERT_TRUE(DeleteFileW((last + L"\\entry.txt").c_str()));
     g_sleeps.clear();
+    g_moves.clear();
     EXPECT_EQ(RenameAndDelete(last.c_str(), 1), 1);
     EXPECT_TRUE(FolderEntries(m_temp.Path()).empty());
     EXPECT_TRUE(g_sleeps.empty());
+    EXPECT_EQ(g_moves.size(), 7u);
 }
 
 TEST_F(Shredding, TooLongPathsFailCleanlyAndTooLongRenameTargetsCountAsFailedAttempts)

@@ -1,0 +1,139 @@
+#include "UnixSide.h"
+
+#include <cstdint>
+
+namespace {
+
+using UnixNameFunction = char*(CDECL*)(LPCWSTR);
+
+UnixNameFunction UnixNameOf()
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<UnixNameFunction>(
+                        reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+                  : nullptr;
+}
+
+// The Unix path of a Windows path (which need not exist yet), as a wide string for a command line.
+std::wstring UnixPathOf(const std::wstring& path)
+{
+    UnixNameFunction unixName = UnixNameOf();
+    if (!unixName)
+        return std::wstring();
+    char* name = unixName(path.c_str());
+    if (!name)
+        return std::wstring();
+    std::wstring result;
+    for (const char* p = name; *p; ++p)
+        result += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Runs a Unix program from Wine (Wine starts a Unix executable given by its Z: path) without waiting for it.
+bool StartUnix(const wchar_t* program, const std::wstring& arguments)
+{
+    std::wstring commandLine = std::wstring(L"\"") + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    // The handle of a Unix process does not tell when it ends; callers wait for its effect.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+// Wine does not wait for a Unix process through its handle: wait for its effect instead.
+bool WaitUntilExists(const std::wstring& path, bool exists)
+{
+    for (int i = 0; i < 500; ++i) {
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+// Wine does not wait for a Unix process: wait until the folder lists the name (with size bytes, unless
+// size is UINT64_MAX).
+bool WaitUntilListed(const std::wstring& folder, const std::wstring& name, uint64_t size = UINT64_MAX)
+{
+    for (int i = 0; i < 500; ++i) {
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+        bool found = false;
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const uint64_t listed = (uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+                found = name == entry.cFileName && (size == UINT64_MAX || listed == size);
+            } while (!found && FindNextFileW(search, &entry));
+            FindClose(search);
+        }
+        if (found)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CopyToUnixName(const std::wstring& from, const std::wstring& folder, const std::wstring& name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA source = {};
+    const std::wstring unixFrom = UnixPathOf(from);
+    const std::wstring unixFolder = UnixPathOf(folder);
+    if (unixFrom.empty() || unixFolder.empty())
+        return false;
+    return StartUnix(L"Z:\\bin\\cp", L"-r " + Quoted(unixFrom) + L" " + Quoted(unixFolder + L"/" + name)) &&
+           WaitUntilListed(folder, name, GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &source)
+                                             ? (uint64_t(source.nFileSizeHigh) << 32) | source.nFileSizeLow
+                                             : UINT64_MAX);
+}
+
+bool MakeUnixFifo(const std::wstring& folder, const std::wstring& name)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    if (unixFolder.empty())
+        return false;
+    return StartUnix(L"Z:\\usr\\bin\\mkfifo", Quoted(unixFolder + L"/" + name)) && WaitUntilListed(folder, name);
+}
+
+bool UnderWine()
+{
+    return UnixNameOf() != nullptr;
+}
+
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
+{
+    const std::wstring unixLink = UnixPathOf(link);
+    const std::wstring unixTarget = UnixPathOf(target);
+    if (unixLink.empty() || unixTarget.empty())
+        return false;
+    return StartUnix(L"Z:\\bin\\ln", L"-s " + Quoted(unixTarget) + L" " + Quoted(unixLink)) &&
+           WaitUntilExists(link, true);
+}
+
+bool RemoveUnixLink(const std::wstring& link)
+{
+    const std::wstring unixLink = UnixPathOf(link);
+    if (unixLink.empty())
+        return false;
+    return StartUnix(L"Z:\\bin\\rm", L"-f " + Quoted(unixLink)) && WaitUntilExists(link, false);
+}
+
+bool RemoveUnixTree(const std::wstring& folder)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    if (unixFolder.empty())
+        return false;
+    return StartUnix(L"Z:\\bin\\rm", L"-rf " + Quoted(unixFolder)) && WaitUntilExists(folder, false);
+}
