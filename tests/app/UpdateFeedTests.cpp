@@ -437,8 +437,8 @@ TEST(UpdateFile, OnlyTheMakersOfferedAndNewerInstallerIsStarted)
         const std::wstring name = std::wstring(L"setup") + (wcsstr(c.name, L".msi") ? L".msi" : L".exe");
         const std::wstring path = WriteBytes(dir, name, bytes);
         EXPECT_EQ(StartDownloadedUpdate(path.c_str(), c.offered, kRunning), c.started);
-        ASSERT_EQ(g_started.size(), c.started ? 1u : 0u) << "ShellExecuteW is called only for an accepted file";
-        if (c.started) {
+        EXPECT_EQ(g_started.size(), c.started ? 1u : 0u) << "ShellExecuteW is called only for an accepted file";
+        if (c.started && g_started.size() == 1) {
             EXPECT_EQ(g_started[0].verb, L"open");
             EXPECT_EQ(g_started[0].file, path);
             EXPECT_TRUE(g_started[0].bytes == bytes);
