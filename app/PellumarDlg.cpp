@@ -376,7 +376,7 @@ void CPellumarDlg::CheckForUpdate(BOOL reportUpToDate)
         } else if (result == IDOK) {
             const CString localPath = offer.GetLocalPath();
             // The tray icon goes before the window ends; it is not left behind for the shell to clear.
-            if (StartDownloadedUpdate(localPath)) {
+            if (StartDownloadedUpdate(localPath, info->m_version, running)) {
                 EndSettingsWindow();
             } else {
                 AfxMessageBox(IDS_UPDATE_FAILED, MB_ICONHAND, 0);

@@ -6,6 +6,12 @@
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+
+#include "libcommon/ProductNames.h"
 
 namespace {
 
@@ -26,6 +32,76 @@ bool EndsWithNoCase(const CString& text, const wchar_t* tail)
 {
     const int n = static_cast<int>(wcslen(tail));
     return text.GetLength() >= n && text.Right(n).CompareNoCase(tail) == 0;
+}
+
+// True when the certificate's SubjectPublicKeyInfo (DER) hashes with SHA-256 to keySha256 (hex digits).
+bool CarriesKey(PCCERT_CONTEXT cert, const char* keySha256)
+{
+    if (!cert || !cert->pCertInfo || !keySha256 || strlen(keySha256) != 64)
+        return false;
+    BYTE* encoded = nullptr;
+    DWORD encodedSize = 0;
+    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &cert->pCertInfo->SubjectPublicKeyInfo,
+                               CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &encodedSize))
+        return false;
+    BYTE hash[32] = {};
+    DWORD hashSize = sizeof(hash);
+    const BOOL hashed = ::CryptHashCertificate2(L"SHA256", 0, nullptr, encoded, encodedSize, hash, &hashSize);
+    ::LocalFree(encoded);
+    if (!hashed || hashSize != sizeof(hash))
+        return false;
+    static const char digits[] = "0123456789abcdef";
+    for (DWORD i = 0; i < hashSize; ++i) {
+        const char high = digits[hash[i] >> 4], low = digits[hash[i] & 15];
+        if (static_cast<char>(tolower(keySha256[2 * i])) != high || static_cast<char>(tolower(keySha256[2 * i + 1])) != low)
+            return false;
+    }
+    return true;
+}
+
+bool ExeVersion(const CString& path, ProductVersion* version)
+{
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0)
+        return false;
+    std::string block(size, '\0');
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!::GetFileVersionInfoW(path, 0, size, block.data()) ||
+        !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+        fixedSize < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != 0xFEEF04BD)
+        return false;
+    version->major = HIWORD(fixed->dwProductVersionMS);
+    version->minor = LOWORD(fixed->dwProductVersionMS);
+    version->build = HIWORD(fixed->dwProductVersionLS);
+    return true;
+}
+
+bool MsiVersion(const CString& path, ProductVersion* version)
+{
+    MSIHANDLE database = 0, view = 0, record = 0;
+    bool found = false;
+    if (::MsiOpenDatabaseW(path, MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
+        ::MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductVersion'", &view) ==
+            ERROR_SUCCESS &&
+        ::MsiViewExecute(view, 0) == ERROR_SUCCESS && ::MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+        wchar_t text[64] = {};
+        DWORD length = 64;
+        if (::MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS) {
+            CStringA bytes(text);
+            found = ParseVersionString(version, bytes) != FALSE;
+        }
+    }
+    for (MSIHANDLE handle : { record, view, database })
+        if (handle)
+            ::MsiCloseHandle(handle);
+    return found;
+}
+
+bool SameVersion(const ProductVersion& a, const ProductVersion& b)
+{
+    return a.major == b.major && a.minor == b.minor && a.build == b.build;
 }
 
 }
@@ -67,23 +143,27 @@ bool IsRunnableUpdateFile(const CString& path)
     return (data.dwFileAttributes & notPlain) == 0;
 }
 
-bool HasPublisherSignature(const CString& path, const wchar_t* publisher)
+bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publisher, const char* keySha256)
 {
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path;
+    fileInfo.hFile = file;
     WINTRUST_DATA data{};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    // Every certificate of the chain but its root is checked for revocation, fetching what is not cached.
+    data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+    data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
     data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
+    data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 
     bool trusted = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == ERROR_SUCCESS;
     if (trusted) {
-        // The signer's certificate is the first of the first signer's chain.
+        // The signer's certificate is the first of the first signer's chain: it must bear the makers' name
+        // and carry the makers' key (a name alone is had from any authority, or from no authority at all).
         trusted = false;
         CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data.hWVTStateData);
         CRYPT_PROVIDER_SGNR* signer = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
@@ -91,7 +171,7 @@ bool HasPublisherSignature(const CString& path, const wchar_t* publisher)
         if (cert && cert->pCert) {
             wchar_t name[256] = {};
             if (::CertGetNameStringW(cert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256) > 1)
-                trusted = wcscmp(name, publisher) == 0;
+                trusted = wcscmp(name, publisher) == 0 && CarriesKey(cert->pCert, keySha256);
         }
     }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
@@ -99,10 +179,35 @@ bool HasPublisherSignature(const CString& path, const wchar_t* publisher)
     return trusted;
 }
 
-bool StartDownloadedUpdate(const CString& path)
+bool GetInstallerVersion(const CString& path, ProductVersion* version)
 {
-    if (!IsRunnableUpdateFile(path) || !HasPublisherSignature(path, kUpdatePublisherName))
+    ProductVersion found;
+    const bool ok = EndsWithNoCase(path, L".msi") ? MsiVersion(path, &found) : ExeVersion(path, &found);
+    if (ok)
+        *version = found;
+    return ok;
+}
+
+bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, const ProductVersion& running)
+{
+    if (!IsRunnableUpdateFile(path))
         return false;
-    HINSTANCE started = ::ShellExecuteW(nullptr, L"open", path, nullptr, nullptr, SW_SHOWMAXIMIZED);
-    return reinterpret_cast<INT_PTR>(started) > 32;
+    // Held from here until the start has returned: while this handle is open nobody can write, rename or
+    // delete the file, so what is started is what was checked. Links are opened as themselves and refused.
+    HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION held{};
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+    ProductVersion own;
+    bool started = false;
+    if (::GetFileInformationByHandle(file, &held) && (held.dwFileAttributes & notPlain) == 0 &&
+        HasPublisherSignature(path, file, kUpdatePublisherName, kMakersSigningKeySha256) &&
+        GetInstallerVersion(path, &own) && SameVersion(own, offered) && !IsUpToDate(running, own)) {
+        HINSTANCE result = ::ShellExecuteW(nullptr, L"open", path, nullptr, nullptr, SW_SHOWMAXIMIZED);
+        started = reinterpret_cast<INT_PTR>(result) > 32;
+    }
+    ::CloseHandle(file);
+    return started;
 }

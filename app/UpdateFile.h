@@ -1,6 +1,9 @@
 #pragma once
 // What the program accepts before it downloads or starts an update: nothing from the network is started
 // unverified.
+#include <windows.h>
+
+#include "app/VersionChecker.h"
 #include "framework/CString.h"
 
 // The publisher an update installer must be signed by (the subject name of its signing certificate).
@@ -13,8 +16,19 @@ bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost);
 // True when path names an existing regular file (no folder, device or link) ending in .exe or .msi.
 bool IsRunnableUpdateFile(const CString& path);
 
-// True when the file's Authenticode signature verifies (no UI, whole chain) and its signer is publisher.
-bool HasPublisherSignature(const CString& path, const wchar_t* publisher);
+// True when the file's Authenticode signature verifies (no UI, whole chain, revocation checked where the
+// system can) and its signer's certificate is named publisher and carries the key whose SubjectPublicKeyInfo
+// hashes (SHA-256) to keySha256 (64 hex digits). file: an open handle of path that the check reads, or
+// nullptr to let the check open path itself.
+bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publisher, const char* keySha256);
 
-// Checks the downloaded file as above and starts it with "open"; true when it was started.
-bool StartDownloadedUpdate(const CString& path);
+// The installer's own version: the product version of an .exe's version resource (major, minor, build),
+// or the ProductVersion property of an .msi. False when the file has none.
+bool GetInstallerVersion(const CString& path, ProductVersion* version);
+
+// Starts the downloaded installer with "open" when it passes every check, on the same bytes it was checked
+// on: it is held open against writing, renaming and deletion from before the checks until the start has
+// returned. The checks: a runnable file (above), the makers' signature (kUpdatePublisherName and
+// kMakersSigningKeySha256), and its own version equal to offered and newer than running. True when it was
+// started.
+bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, const ProductVersion& running);

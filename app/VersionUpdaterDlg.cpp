@@ -8,6 +8,38 @@
 
 namespace {
 
+// The Content-Length of raw response headers ("Name: value" lines). False when there is none; a value
+// that is not a plain decimal number is taken as larger than any cap.
+bool AnnouncedLength(const wchar_t* headers, ULONGLONG* length)
+{
+    static const wchar_t name[] = L"content-length:";
+    const size_t nameLength = wcslen(name);
+    for (const wchar_t* line = headers; line && *line;) {
+        const wchar_t* end = wcschr(line, L'\n');
+        const size_t lineLength = end ? static_cast<size_t>(end - line) : wcslen(line);
+        if (lineLength >= nameLength && _wcsnicmp(line, name, nameLength) == 0) {
+            const wchar_t* p = line + nameLength;
+            const wchar_t* stop = line + lineLength;
+            while (p < stop && (*p == L' ' || *p == L'\t'))
+                ++p;
+            ULONGLONG value = 0;
+            bool digits = false, plain = true;
+            for (; p < stop && *p != L'\r'; ++p) {
+                if (*p < L'0' || *p > L'9' || value > (~0ULL - 9) / 10) {
+                    plain = false;
+                    break;
+                }
+                value = value * 10 + static_cast<ULONGLONG>(*p - L'0');
+                digits = true;
+            }
+            *length = plain && digits ? value : ~0ULL;
+            return true;
+        }
+        line = end ? end + 1 : nullptr;
+    }
+    return false;
+}
+
 // The download's status callback: reports progress by value to the dialog, aborts once the dialog let
 // go, and records the HTTP status (URL monikers report success for an error page too). Lives on the
 // download thread's stack for one download; Release never deletes it.
@@ -36,10 +68,26 @@ public:
     STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) override
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR text) override
     {
+        bool accepted = true;
+        switch (status) {
+        case BINDSTATUS_REDIRECTING:
+            accepted = m_task->AcceptRedirect(text);
+            break;
+        case BINDSTATUS_SENDINGREQUEST:
+            accepted = m_task->AcceptRequest();
+            break;
+        case BINDSTATUS_BEGINDOWNLOADDATA:
+        case BINDSTATUS_DOWNLOADINGDATA:
+        case BINDSTATUS_ENDDOWNLOADDATA:
+            accepted = m_task->AcceptProgress(progress);
+            break;
+        default:
+            break;
+        }
         m_task->Post(CVersionUpdaterDlg::WM_DOWNLOAD_PROGRESS, progress, static_cast<LPARAM>(progressMax));
-        if (m_task->IsCancelled())
+        if (!accepted || m_task->IsCancelled())
             return E_ABORT;
         return S_OK;
     }
@@ -54,11 +102,14 @@ public:
             *additionalHeaders = nullptr;
         return S_OK;
     }
-    STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR, LPWSTR* additionalHeaders) override
+    STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR responseHeaders, LPCWSTR, LPWSTR* additionalHeaders) override
     {
         if (additionalHeaders)
             *additionalHeaders = nullptr;
         m_task->SetHttpStatus(responseCode);
+        ULONGLONG length = 0;
+        if (AnnouncedLength(responseHeaders, &length) && !m_task->AcceptLength(length))
+            return E_ABORT;
         return S_OK;
     }
 
@@ -71,8 +122,9 @@ private:
 
 // ---- the shared task ----------------------------------------------------------------------------------
 
-DownloadTask::DownloadTask(HWND dialog, const CString& url)
-    : strUrl(url), hCancelEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)), m_hDialog(dialog)
+DownloadTask::DownloadTask(HWND dialog, const CString& url, const CString& host, ULONG maxBytes)
+    : strUrl(url), strHost(host), maxBytes(maxBytes < kMaxBytes ? maxBytes : kMaxBytes),
+      hCancelEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)), m_hDialog(dialog)
 {
 }
 
@@ -143,6 +195,56 @@ DWORD DownloadTask::HttpStatus() const
     return m_httpStatus;
 }
 
+bool DownloadTask::AcceptRedirect(const wchar_t* target)
+{
+    // A redirect goes only where the first address could have gone.
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (!target || !IsAllowedDownloadUrl(target, strHost))
+        m_refused = true;
+    else
+        ++m_redirects;
+    return !m_refused;
+}
+
+bool DownloadTask::AcceptRequest()
+{
+    // A request beyond the first that no checked redirect announced went to an address nobody checked.
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (++m_requests > 1 + m_redirects)
+        m_refused = true;
+    return !m_refused;
+}
+
+bool DownloadTask::AcceptLength(ULONGLONG announced)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_announced = announced;
+    m_hasAnnounced = true;
+    if (announced > maxBytes)
+        m_refused = true;
+    return !m_refused;
+}
+
+bool DownloadTask::AcceptProgress(ULONGLONG received)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (received > maxBytes || (m_hasAnnounced && received > m_announced))
+        m_refused = true;
+    return !m_refused;
+}
+
+bool DownloadTask::IsRefused() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_refused;
+}
+
+bool DownloadTask::AcceptsFileSize(ULONGLONG size) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return !m_refused && size <= maxBytes && (!m_hasAnnounced || size == m_announced);
+}
+
 UINT DownloadThreadProc(LPVOID param)
 {
     std::unique_ptr<std::shared_ptr<DownloadTask>> hold(static_cast<std::shared_ptr<DownloadTask>*>(param));
@@ -150,11 +252,16 @@ UINT DownloadThreadProc(LPVOID param)
     CBSCallbackImpl callback(task);
     wchar_t buffer[MAX_PATH] = {};
     HRESULT result = ::URLDownloadToCacheFileW(nullptr, task->strUrl, buffer, MAX_PATH, 0, &callback);
-    // Only a complete 200 answer counts: URL monikers report S_OK for an error page as well.
+    // Only a complete 200 answer counts: URL monikers report S_OK for an error page as well. Nor does a
+    // file count that is longer or shorter than announced, or past the cap: progress reports can come
+    // too seldom to stop every such transfer in time.
     CString localPath;
     if (SUCCEEDED(result) && task->HttpStatus() == HTTP_STATUS_OK && !task->IsCancelled()) {
         buffer[MAX_PATH - 1] = L'\0';
-        localPath = buffer;
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(buffer, GetFileExInfoStandard, &data) &&
+            task->AcceptsFileSize((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow))
+            localPath = buffer;
     }
     task->Finish(localPath);
     return 0;
@@ -243,7 +350,7 @@ void CVersionUpdaterDlg::OnUpgrade()
     }
     BeginWaitCursor();
     m_waitCursor = true;
-    m_task = std::make_shared<DownloadTask>(m_hWnd, m_pInfo->m_downloadUrl);
+    m_task = std::make_shared<DownloadTask>(m_hWnd, m_pInfo->m_downloadUrl, m_pInfo->m_feedHost, m_downloadLimit);
     CWinThread* thread = nullptr;
     if (m_task->hCancelEvent) {
         // The thread object deletes itself when the thread ends (closing its handle); the dialog never

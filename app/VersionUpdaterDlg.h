@@ -1,6 +1,8 @@
 #pragma once
 // CVersionUpdaterDlg: offers a newer version (its feature lines, Upgrade, "Remaind me later", Cancel) and,
 // on Upgrade, downloads its installer into the Internet cache on a worker thread, showing the progress.
+// The download follows a redirect only to the feed's host, and fails past its cap: the announced length
+// when there is one, and at most 256 MiB.
 // DoModal: IDOK when the download produced a local file (GetLocalPath), IDCANCEL otherwise. The caller
 // checks and starts the file; the dialog starts nothing.
 #include <windows.h>
@@ -17,7 +19,11 @@
 // report.
 class DownloadTask {
 public:
-    DownloadTask(HWND dialog, const CString& url);
+    // The most any download may bring, announced or not.
+    static constexpr ULONG kMaxBytes = 256u * 1024 * 1024;
+
+    // host: the only host the address and every redirect may name. maxBytes: the cap (at most kMaxBytes).
+    DownloadTask(HWND dialog, const CString& url, const CString& host, ULONG maxBytes = kMaxBytes);
     ~DownloadTask();
     DownloadTask(const DownloadTask&) = delete;
     DownloadTask& operator=(const DownloadTask&) = delete;
@@ -33,8 +39,18 @@ public:
     void Finish(const CString& localPath);                    // records the result, posts WM_USER+1
     void SetHttpStatus(DWORD status);
     DWORD HttpStatus() const;
+    // The progress callback's checks. Each false ends the transfer, failed, and marks the task refused.
+    bool AcceptRedirect(const wchar_t* target);   // a redirect announced to target
+    bool AcceptRequest();                         // a request goes out: the first, or one per checked redirect
+    bool AcceptLength(ULONGLONG announced);       // the answer's announced length
+    bool AcceptProgress(ULONGLONG received);      // bytes received so far
+    bool IsRefused() const;
+    // True when a downloaded file of size bytes is what the answer announced, within the cap.
+    bool AcceptsFileSize(ULONGLONG size) const;
 
     const CString strUrl;                 // copy of the feed's download address
+    const CString strHost;                // the feed's host
+    const ULONG maxBytes;                 // the cap
     HANDLE const hCancelEvent;            // auto-reset; set by Detach, polled by the progress callback
 
 private:
@@ -43,6 +59,11 @@ private:
     CString m_strLocalPath;               // path in the Internet cache; empty after a failure
     bool m_finished = false;
     DWORD m_httpStatus = 0;               // the server's answer, 0 until one arrived
+    bool m_refused = false;               // a redirect, a request or a length failed its check
+    int m_requests = 0;                   // requests sent
+    int m_redirects = 0;                  // redirects checked and accepted
+    ULONGLONG m_announced = 0;            // the announced length, 0 when none
+    bool m_hasAnnounced = false;
 };
 
 // The download thread: takes a heap std::shared_ptr<DownloadTask>* (and deletes it); returns 0.
@@ -63,6 +84,8 @@ public:
     // Upgrade found an address that is not http(s) on the feed's host: nothing was downloaded.
     bool WasAddressRefused() const { return m_addressRefused; }
     bool IsDownloading() const { return m_task && !m_task->IsFinished(); }
+    // The cap of the next download (at most DownloadTask::kMaxBytes).
+    void SetDownloadLimit(ULONG maxBytes) { m_downloadLimit = maxBytes; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -83,6 +106,7 @@ protected:
     std::shared_ptr<DownloadTask> m_task;       // set from Upgrade on: the download of this dialog
     bool m_waitCursor = false;                  // the download state's wait cursor is shown
     bool m_addressRefused = false;
+    ULONG m_downloadLimit = DownloadTask::kMaxBytes;
     CButton m_chkDontShowAgain;                 // 2024: can be ticked; changes nothing
     CProgressCtrl m_progressCtrl;               // 2025
     CListBox m_listFeatures;                    // 2021

@@ -21,3 +21,13 @@ inline constexpr wchar_t kVersionText[] = L"1.0.1";
 // The makers' web host: the web site, forum, help guide, survey page and update feed all live there.
 // A reserved name: the makers publish their real host when they ship.
 inline constexpr wchar_t kMakersHost[] = L"www.corvane.example";
+
+// The makers' code-signing key: the SHA-256 of the DER SubjectPublicKeyInfo of the certificate that signs
+// their update installers, as 64 lower-case hex digits. An update is started only when its signer's
+// certificate carries this key. A reserved value that no key hashes to: the makers put their key's digest
+// here when they ship. A test build names a header of its own that defines the constant for its test key.
+#ifdef PELLUMAR_SIGNING_KEY_HEADER
+#include PELLUMAR_SIGNING_KEY_HEADER
+#else
+constexpr char kMakersSigningKeySha256[] = "0000000000000000000000000000000000000000000000000000000000000000";
+#endif

@@ -29,7 +29,7 @@ bool SendAll(SOCKET s, const char* data, size_t size)
 
 const char* Reason(int status)
 {
-    return status == 200 ? "OK" : status == 404 ? "Not Found" : "Error";
+    return status == 200 ? "OK" : status == 404 ? "Not Found" : status == 302 ? "Found" : "Error";
 }
 
 }
@@ -94,6 +94,13 @@ int LoopbackHttpServer::Requests() const
     for (auto& entry : m_requests)
         total += entry.second;
     return total;
+}
+
+size_t LoopbackHttpServer::Sent(const std::string& path) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = m_sent.find(path);
+    return it == m_sent.end() ? 0 : it->second;
 }
 
 USHORT LoopbackHttpServer::ClosedPort()
@@ -166,13 +173,19 @@ void LoopbackHttpServer::Serve(SOCKET client)
     };
     std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
     if (answer.send != Send::Unlimited)
-        head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+        head += "Content-Length: " +
+                (answer.announce >= 0 ? std::to_string(answer.announce) : std::to_string(answer.body.size())) + "\r\n";
+    if (!answer.location.empty())
+        head += "Location: " + answer.location + "\r\n";
     head += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
 
     switch (answer.send) {
-    case Send::Whole:
-        SendAll(client, head.data(), head.size()) && SendAll(client, answer.body.data(), answer.body.size());
+    case Send::Whole: {
+        // In one piece, as a server that has it all at hand sends it.
+        const std::string whole = head + answer.body;
+        SendAll(client, whole.data(), whole.size());
         break;
+    }
     case Send::Stall:
         while (!m_stop)
             waitStop(50);
@@ -196,8 +209,12 @@ void LoopbackHttpServer::Serve(SOCKET client)
         if (!SendAll(client, head.data(), head.size()))
             break;
         std::string chunk(4096, 'x');
-        while (!m_stop && SendAll(client, chunk.data(), chunk.size()))
-            ;
+        size_t sent = 0;
+        while (!m_stop && (answer.limitBytes == 0 || sent < answer.limitBytes) && SendAll(client, chunk.data(), chunk.size())) {
+            sent += chunk.size();
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_sent[path] += chunk.size();
+        }
         break;
     }
     }

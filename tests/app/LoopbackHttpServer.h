@@ -25,6 +25,9 @@ public:
         std::string body;
         Send send = Send::Whole;
         DWORD dripMs = 100;
+        std::string location = "";     // sent as a Location header when not empty (a redirect)
+        long long announce = -1;       // the Content-Length sent; -1: the body's own length
+        size_t limitBytes = 0;         // Unlimited: the server ends the body after this many bytes (0: never)
     };
 
     LoopbackHttpServer();
@@ -41,6 +44,8 @@ public:
     void Set(const std::string& path, const Answer& answer);
     int Requests(const std::string& path) const;
     int Requests() const;
+    // Body bytes of Unlimited answers sent for path so far, over all its requests.
+    size_t Sent(const std::string& path) const;
 
     // A port on 127.0.0.1 on which nothing listens.
     static USHORT ClosedPort();
@@ -56,5 +61,6 @@ private:
     mutable std::mutex m_lock;
     std::map<std::string, Answer> m_answers;
     std::map<std::string, int> m_requests;
+    std::map<std::string, size_t> m_sent;
     std::vector<std::thread> m_connections;
 };

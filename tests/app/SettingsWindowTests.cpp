@@ -3,20 +3,22 @@
 // thread, the about box, and the update check as the window runs it against a loopback HTTP server.
 //
 // Faked here, because it must not really happen in a test: ShellExecuteW (Wine would start the host's
-// browser or the downloaded file), TrackPopupMenu (a real menu would wait for a click), the success of
-// the signature check (an unsigned file is refused for real), and port 80 (the feed is served from a
-// port of the test's own). Shell_NotifyIconW is only watched: it goes on to the real tray.
+// browser or the downloaded file), TrackPopupMenu (a real menu would wait for a click) and port 80 (the
+// feed is served from a port of the test's own). Shell_NotifyIconW is only watched: it goes on to the real
+// tray. The downloaded installers are real and really signed (the build signs them, with the key this test
+// build pins and with another key under the makers' name).
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
-#include <softpub.h>
-#include <wintrust.h>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -83,40 +85,6 @@ BOOL WINAPI FakeTrackPopupMenu(HMENU menu, UINT flags, int, int, int, HWND owner
 {
     g_menus.push_back({ menu, flags, owner });
     return TRUE;
-}
-
-// The signature check's success: WinVerifyTrust accepts, and its state names one signer whose
-// certificate's name is g_signerName.
-std::wstring g_signerName;
-CERT_CONTEXT g_certificate{};
-CRYPT_PROVIDER_CERT g_providerCert{};
-CRYPT_PROVIDER_SGNR g_signer{};
-CRYPT_PROVIDER_DATA g_provider{};
-ImportPatch<decltype(::CertGetNameStringW)>* g_certName = nullptr;
-
-LONG WINAPI FakeWinVerifyTrust(HWND, GUID*, LPVOID data)
-{
-    auto* trust = static_cast<WINTRUST_DATA*>(data);
-    if (trust->dwStateAction == WTD_STATEACTION_VERIFY) {
-        g_providerCert.cbStruct = sizeof(g_providerCert);
-        g_providerCert.pCert = &g_certificate;
-        g_signer.cbStruct = sizeof(g_signer);
-        g_signer.csCertChain = 1;
-        g_signer.pasCertChain = &g_providerCert;
-        g_provider.cbStruct = sizeof(g_provider);
-        g_provider.csSigners = 1;
-        g_provider.pasSigners = &g_signer;
-        trust->hWVTStateData = reinterpret_cast<HANDLE>(&g_provider);
-    }
-    return ERROR_SUCCESS;
-}
-
-DWORD WINAPI FakeCertGetName(PCCERT_CONTEXT cert, DWORD type, DWORD flags, void* para, LPWSTR name, DWORD size)
-{
-    if (cert != &g_certificate)
-        return g_certName->Original()(cert, type, flags, para, name, size);
-    wcsncpy_s(name, size, g_signerName.c_str(), _TRUNCATE);
-    return static_cast<DWORD>(wcslen(name) + 1);
 }
 
 // ---- registry: HKEY_CURRENT_USER of this process is a private key of the prefix's real registry -------
@@ -252,6 +220,7 @@ struct SettingsWindowTest : ::testing::Test {
         g_app.m_pMainWnd = &dlg;
         INT_PTR result = dlg.DoModal();
         EXPECT_EQ(script.Failed(), "");
+        EXPECT_TRUE(script.Finished()) << "the window ended before its script did";
         return result;
     }
     std::vector<ShellCall> Shell()
@@ -524,6 +493,20 @@ namespace {
 
 const char kFeedPath[] = "/wp-content/uploads/Software/pellumar/PellumarVersion.xml";
 
+// An installer the build signed (tests/app/make-update-files.sh), by its name there.
+std::wstring BuiltFile(const std::wstring& name)
+{
+    std::wstring path = L"Z:" + std::wstring(PELLUMAR_UPDATE_FILES_DIR) + L"/" + name;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
 struct UpdateRoadTest : SettingsWindowTest {
     void SetUp() override
     {
@@ -645,6 +628,7 @@ TEST_F(UpdateRoadTest, TheSettingsModeStartsHiddenAndChecksOnce)
     });
     RunSettingsWindow(&g_app, true);
     EXPECT_EQ(script.Failed(), "");
+    EXPECT_TRUE(script.Finished());
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 
@@ -671,21 +655,26 @@ TEST_F(UpdateRoadTest, AnInteractiveCheckSaysUpToDateForTheSameVersionAnOlderOne
     EXPECT_EQ(Run(dlg, script), 0);
 }
 
-TEST_F(UpdateRoadTest, ADownloadedUpdateThatIsNotSignedByTheMakersIsNeverStarted)
+TEST_F(UpdateRoadTest, ADownloadedUpdateThatIsNotTheMakersNewerOneIsNeverStarted)
 {
-    // Unsigned (refused for real), and signed by someone else (the signature check's success faked).
-    ImportPatch<decltype(::CertGetNameStringW)> certName("CertGetNameStringW", &FakeCertGetName);
-    g_certName = &certName;
-    for (bool signedBySomeoneElse : { false, true }) {
-        SCOPED_TRACE(signedBySomeoneElse);
-        std::unique_ptr<ImportPatch<decltype(::WinVerifyTrust)>> trust;
-        if (signedBySomeoneElse) {
-            g_signerName = L"Someone Else";
-            trust = std::make_unique<ImportPatch<decltype(::WinVerifyTrust)>>("WinVerifyTrust", &FakeWinVerifyTrust);
-            ASSERT_TRUE(trust->IsActive());
-        }
+    // Each is served and downloaded; the window shows "Failed to update application." and ShellExecuteW is
+    // never called.
+    struct Case {
+        const wchar_t* file;   // the build's signed file
+        const char* offered;
+    };
+    const Case cases[] = {
+        { L"unsigned-update-1.2.3.exe", "1.2.3" },
+        { L"wrong-update-1.2.3.exe", "1.2.3" },         // another key under the makers' name
+        { L"makers-update-1.0.0.exe", "1.2.3" },        // the makers' old installer behind a newer offer
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << CStringA(c.file).GetString());
+        const std::string path = "/setup-" + std::to_string(++n) + ".exe";
+        server.Set(path, { 200, ReadBytes(BuiltFile(c.file)) });
         StoreSettings(0, 0);
-        OfferVersion("1.1.0", server.Url(L"/setup.exe"));
+        OfferVersion(c.offered, server.Url(std::wstring(path.begin(), path.end())));
         SettingsUnderTest dlg(FALSE);
         UseLoopbackFeed(dlg);
         StepScript script;
@@ -693,24 +682,23 @@ TEST_F(UpdateRoadTest, ADownloadedUpdateThatIsNotSignedByTheMakersIsNeverStarted
         script.Step("offer", [&] { return Offer(dlg) != nullptr; }, [&] { Click(Offer(dlg), IDOK); });
         script.Step("refused", [&] { return PressBoxWith(L"Failed to update application.", dlg.m_hWnd); }, [&] {});
         script.Step("goes on", [&] { return !dlg.IsCheckRunning(); }, [&] {
-            EXPECT_EQ(server.Requests("/setup.exe"), signedBySomeoneElse ? 2 : 1);
+            EXPECT_EQ(server.Requests(path), 1);
             EXPECT_TRUE(Shell().empty()) << "nothing started";
             EXPECT_TRUE(dlg.IsModalLoopRunning());
             dlg.Command(ID_TRAY_EXIT);
         });
         EXPECT_EQ(Run(dlg, script), 0);
+        EXPECT_TRUE(Shell().empty());
     }
 }
 
-TEST_F(UpdateRoadTest, ASignedUpdateIsOpenedAndTheWindowEndsWithoutItsTrayIcon)
+TEST_F(UpdateRoadTest, TheMakersSignedUpdateIsOpenedAndTheWindowEndsWithoutItsTrayIcon)
 {
-    ImportPatch<decltype(::CertGetNameStringW)> certName("CertGetNameStringW", &FakeCertGetName);
-    g_certName = &certName;
-    ImportPatch<decltype(::WinVerifyTrust)> trust("WinVerifyTrust", &FakeWinVerifyTrust);
-    ASSERT_TRUE(trust.IsActive());
-    g_signerName = kUpdatePublisherName;
+    const std::string bytes = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    ASSERT_FALSE(bytes.empty());
+    server.Set("/setup.exe", { 200, bytes });
     StoreSettings(0, 0);
-    OfferVersion("1.0.2", server.Url(L"/setup.exe"));
+    OfferVersion("1.2.3", server.Url(L"/setup.exe"));
     SettingsUnderTest dlg(FALSE);
     UseLoopbackFeed(dlg);
     StepScript script;
@@ -721,6 +709,7 @@ TEST_F(UpdateRoadTest, ASignedUpdateIsOpenedAndTheWindowEndsWithoutItsTrayIcon)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].verb, L"open");
     EXPECT_TRUE(IsRunnableUpdateFile(calls[0].file.c_str())) << CStringA(calls[0].file.c_str()).GetString();
+    EXPECT_TRUE(ReadBytes(calls[0].file) == bytes);
     EXPECT_EQ(TrayCalls().back().message, static_cast<DWORD>(NIM_DELETE));
 }
 

@@ -2,11 +2,19 @@
 // bounds, the address split, and what the program accepts as an update's address and file.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <windows.h>
+#include <shellapi.h>
 
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ImportPatch.h"
 #include "TempDir.h"
 #include "app/UpdateFile.h"
 #include "app/VersionChecker.h"
+#include "libcommon/ProductNames.h"
 
 namespace {
 
@@ -260,6 +268,222 @@ TEST(UpdateFile, OnlyRegularExeAndMsiFilesAreRunAndAnUnsignedFileIsRefused)
     EXPECT_FALSE(IsRunnableUpdateFile(L""));
 
     // An unsigned file fails the signature check for real, so it is never started.
-    EXPECT_FALSE(HasPublisherSignature(exe, kUpdatePublisherName));
-    EXPECT_FALSE(StartDownloadedUpdate(exe));
+    EXPECT_FALSE(HasPublisherSignature(exe, nullptr, kUpdatePublisherName, kMakersSigningKeySha256));
+    EXPECT_FALSE(StartDownloadedUpdate(exe, { 1, 2, 3 }, { 1, 0, 1 }));
+}
+
+// ---- real installers, signed for real --------------------------------------------------------------------
+//
+// The build signs small stand-in installers (programs with a version resource, and a package made with
+// wixl) with two test-only keys, both in certificates named like the makers: the key this test build pins
+// and another one (tests/app/make-update-files.sh). Faked here: ShellExecuteW, which records what would be
+// started (Wine would start it).
+
+namespace {
+
+const ProductVersion kRunning{ 1, 0, 1 };
+
+// A file the build made, by its name there.
+std::wstring BuiltFile(const std::wstring& name)
+{
+    std::wstring path = L"Z:" + std::wstring(PELLUMAR_UPDATE_FILES_DIR) + L"/" + name;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    ::CloseHandle(h);
+    return bytes;
+}
+
+std::wstring WriteBytes(const TempDir& dir, const std::wstring& name, const std::string& bytes)
+{
+    return dir.WriteFile(name, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+// What the fake ShellExecuteW saw: the file and its bytes when the start was asked for.
+struct Started {
+    std::wstring verb, file;
+    std::string bytes;
+};
+std::vector<Started> g_started;
+// Run by the fake before it looks at the file: stands for another program acting between check and start.
+std::function<void(const std::wstring&)> g_beforeStart;
+
+HINSTANCE WINAPI RecordShellExecute(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT)
+{
+    const std::wstring path = file ? file : L"";
+    if (g_beforeStart)
+        g_beforeStart(path);
+    g_started.push_back({ verb ? verb : L"", path, ReadBytes(path) });
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+struct RecordedStarts {
+    RecordedStarts()
+    {
+        g_started.clear();
+        g_beforeStart = nullptr;
+    }
+    ~RecordedStarts() { g_beforeStart = nullptr; }
+    ImportPatch<decltype(::ShellExecuteW)> patch{ "ShellExecuteW", &RecordShellExecute };
+};
+
+}
+
+TEST(UpdateFile, OnlyASignatureWithTheMakersKeyPasses)
+{
+    TempDir dir;
+    // The makers' file with one byte of its code changed: the signature no longer fits.
+    std::string tampered = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    ASSERT_GT(tampered.size(), 0x500u);
+    tampered[0x400] = static_cast<char>(tampered[0x400] ^ 0x5A);
+    const std::wstring tamperedPath = WriteBytes(dir, L"tampered.exe", tampered);
+    struct Case {
+        std::wstring path;
+        const wchar_t* publisher;
+        const char* key;
+        bool passes;
+    };
+    const Case cases[] = {
+        { BuiltFile(L"makers-update-1.2.3.exe"), kUpdatePublisherName, kMakersSigningKeySha256, true },
+        { BuiltFile(L"makers-update-1.2.3.msi"), kUpdatePublisherName, kMakersSigningKeySha256, true },
+        // Another key under the makers' own name: WinVerifyTrust accepts it under Wine, the pin does not.
+        { BuiltFile(L"wrong-update-1.2.3.exe"), kUpdatePublisherName, kMakersSigningKeySha256, false },
+        { BuiltFile(L"wrong-update-1.2.3.msi"), kUpdatePublisherName, kMakersSigningKeySha256, false },
+        { BuiltFile(L"unsigned-update-1.2.3.exe"), kUpdatePublisherName, kMakersSigningKeySha256, false },
+        { tamperedPath, kUpdatePublisherName, kMakersSigningKeySha256, false },
+        // The makers' key under another name, and the product's reserved value.
+        { BuiltFile(L"makers-update-1.2.3.exe"), L"Someone Else", kMakersSigningKeySha256, false },
+        { BuiltFile(L"makers-update-1.2.3.exe"), kUpdatePublisherName,
+          "0000000000000000000000000000000000000000000000000000000000000000", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << CStringA(c.path.c_str()).GetString() << " " << c.key);
+        EXPECT_EQ(HasPublisherSignature(c.path.c_str(), nullptr, c.publisher, c.key), c.passes);
+        // The same through a handle of the file.
+        HANDLE h = ::CreateFileW(c.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(HasPublisherSignature(c.path.c_str(), h, c.publisher, c.key), c.passes);
+        ::CloseHandle(h);
+    }
+}
+
+TEST(UpdateFile, TheInstallersOwnVersion)
+{
+    struct Case {
+        const wchar_t* name;
+        bool found;
+        ProductVersion version;
+    };
+    const Case cases[] = {
+        { L"makers-update-1.0.0.exe", true, { 1, 0, 0 } },
+        { L"makers-update-1.2.3.exe", true, { 1, 2, 3 } },
+        { L"unsigned-update-1.0.1.exe", true, { 1, 0, 1 } },
+        { L"makers-update-1.2.3.msi", true, { 1, 2, 3 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << CStringA(c.name).GetString());
+        ProductVersion version{ 7, 7, 7 };
+        ASSERT_EQ(GetInstallerVersion(BuiltFile(c.name).c_str(), &version), c.found);
+        EXPECT_EQ(version.major, c.version.major);
+        EXPECT_EQ(version.minor, c.version.minor);
+        EXPECT_EQ(version.build, c.version.build);
+    }
+    TempDir dir;
+    ProductVersion untouched{ 7, 7, 7 };
+    EXPECT_FALSE(GetInstallerVersion(WriteBytes(dir, L"bare.exe", "MZ no resource").c_str(), &untouched));
+    EXPECT_FALSE(GetInstallerVersion(WriteBytes(dir, L"bare.msi", "not a package").c_str(), &untouched));
+    EXPECT_EQ(untouched.major, 7);
+}
+
+TEST(UpdateFile, OnlyTheMakersOfferedAndNewerInstallerIsStarted)
+{
+    struct Case {
+        const wchar_t* name;   // the build's file; started as setup.exe or setup.msi
+        ProductVersion offered;
+        bool started;
+    };
+    const Case cases[] = {
+        { L"makers-update-1.2.3.exe", { 1, 2, 3 }, true },
+        { L"makers-update-1.2.3.msi", { 1, 2, 3 }, true },
+        { L"makers-update-1.2.3.exe", { 1, 2, 4 }, false },    // not the version offered
+        { L"makers-update-1.0.0.exe", { 2, 0, 0 }, false },    // an old installer behind a newer offer
+        { L"makers-update-1.0.0.exe", { 1, 0, 0 }, false },    // older than the running program
+        { L"makers-update-1.0.1.exe", { 1, 0, 1 }, false },    // the running program's own version
+        { L"wrong-update-1.2.3.exe", { 1, 2, 3 }, false },
+        { L"wrong-update-1.2.3.msi", { 1, 2, 3 }, false },
+        { L"unsigned-update-1.2.3.exe", { 1, 2, 3 }, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << CStringA(c.name).GetString() << " offered " << c.offered.major << "."
+                                        << c.offered.minor << "." << c.offered.build);
+        TempDir dir;
+        RecordedStarts starts;
+        ASSERT_TRUE(starts.patch.IsActive());
+        const std::wstring source = BuiltFile(c.name);
+        const std::string bytes = ReadBytes(source);
+        ASSERT_FALSE(bytes.empty());
+        const std::wstring name = std::wstring(L"setup") + (wcsstr(c.name, L".msi") ? L".msi" : L".exe");
+        const std::wstring path = WriteBytes(dir, name, bytes);
+        EXPECT_EQ(StartDownloadedUpdate(path.c_str(), c.offered, kRunning), c.started);
+        EXPECT_EQ(g_started.size(), c.started ? 1u : 0u) << "ShellExecuteW is called only for an accepted file";
+        if (c.started && g_started.size() == 1) {
+            EXPECT_EQ(g_started[0].verb, L"open");
+            EXPECT_EQ(g_started[0].file, path);
+            EXPECT_TRUE(g_started[0].bytes == bytes);
+        }
+    }
+}
+
+TEST(UpdateFile, NoSwapBetweenTheCheckAndTheStartGetsOtherBytesStarted)
+{
+    // Another program of the user swaps the checked file for its own just before the start is asked
+    // for, every way it can: replacing it, renaming it away, deleting it, writing over it.
+    TempDir dir;
+    RecordedStarts starts;
+    ASSERT_TRUE(starts.patch.IsActive());
+    const std::string checked = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
+    ASSERT_FALSE(checked.empty());
+    ASSERT_NE(checked, other);
+    const std::wstring path = WriteBytes(dir, L"setup.exe", checked);
+    const std::wstring swap = WriteBytes(dir, L"swap.exe", other);
+    std::vector<std::string> swapped;
+    g_beforeStart = [&](const std::wstring& file) {
+        if (::MoveFileExW(swap.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+            swapped.push_back("replaced");
+        const std::wstring aside = dir.Join(L"aside.exe");
+        if (::MoveFileW(file.c_str(), aside.c_str())) {
+            swapped.push_back("renamed away");
+            ::CopyFileW(swap.c_str(), file.c_str(), FALSE);
+        }
+        if (::DeleteFileW(file.c_str())) {
+            swapped.push_back("deleted");
+            ::CopyFileW(swap.c_str(), file.c_str(), FALSE);
+        }
+        HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            if (::WriteFile(h, other.data(), static_cast<DWORD>(other.size()), &written, nullptr) && written > 0)
+                swapped.push_back("written over");
+            ::CloseHandle(h);
+        }
+    };
+    EXPECT_TRUE(StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning));
+    ASSERT_EQ(g_started.size(), 1u);
+    EXPECT_EQ(g_started[0].file, path);
+    EXPECT_TRUE(g_started[0].bytes == checked) << "the bytes started are the bytes checked";
+    EXPECT_EQ(swapped, std::vector<std::string>{});
 }

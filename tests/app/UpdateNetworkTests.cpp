@@ -316,3 +316,54 @@ TEST_F(UpdaterTest, RefusedAddressesAreNeverDownloaded)
     }
     EXPECT_EQ(server.Requests(), 0);
 }
+
+TEST_F(UpdaterTest, ARedirectElsewhereABodyPastItsAnnouncedLengthOrPastTheCapFails)
+{
+    // Under Wine the moniker reports no redirect at all (BINDSTATUS_REDIRECTING never comes): the second
+    // request that nothing announced gives it away.
+    const std::string port = std::to_string(server.Port());
+    server.Set("/other.exe", { 200, InstallerBytes(100) });
+    const ULONG cap = 64 * 1024;
+    struct Case {
+        const char* name;
+        LoopbackHttpServer::Answer answer;
+        bool downloaded;
+        ULONG limit = 64 * 1024;
+    };
+    auto answer = [](int status, std::string body, const std::string& location = "", long long announce = -1,
+                     Send send = Send::Whole, size_t limit = 0) {
+        LoopbackHttpServer::Answer a;
+        a.status = status;
+        a.body = std::move(body);
+        a.send = send;
+        a.location = location;
+        a.announce = announce;
+        a.limitBytes = limit;
+        return a;
+    };
+    const Case cases[] = {
+        { "exactly the cap", answer(200, InstallerBytes(cap)), true },
+        { "a redirect to another host name", answer(302, "", "http://localhost:" + port + "/other.exe"), false },
+        // (Wine's moniker reads what comes in the first packets past the announced length.)
+        { "longer than announced", answer(200, InstallerBytes(5000000), "", 1000), false, 8 * 1024 * 1024 },
+        { "announced past the cap", answer(200, InstallerBytes(cap + 1)), false },
+        { "no length and past the cap", answer(200, "", "", -1, Send::Unlimited, 4 * cap), false },
+        // The server would go on for 64 MiB: the download stops long before.
+        { "without end", answer(200, "", "", -1, Send::Unlimited, 64 * 1024 * 1024), false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.Set("/setup.exe", c.answer);
+        UpdaterUnderTest dlg(&info);
+        dlg.SetDownloadLimit(c.limit);
+        RunWhen([&] { return dlg.m_hWnd && dlg.IsWindowVisible(); }, [&] {
+            ::SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        }, 5000, [&] { dlg.EndDialog(-5); });
+        RunSoon(60000, [&] { dlg.EndDialog(-6); });
+        EXPECT_EQ(dlg.DoModal(), c.downloaded ? IDOK : IDCANCEL);
+        CancelScheduledActions();
+        EXPECT_EQ(dlg.GetLocalPath().IsEmpty(), !c.downloaded) << CStringA(dlg.GetLocalPath()).GetString();
+        EXPECT_FALSE(dlg.WasAddressRefused());
+    }
+    EXPECT_LT(server.Sent("/setup.exe"), 32u * 1024 * 1024) << "the endless body was left long before its end";
+}
