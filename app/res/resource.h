@@ -118,4 +118,4 @@
 #define IDS_SHARED_MEMORY_ERROR 110   // the request cannot be opened, mapped or taken as given
 #define IDS_ONE_INSTANCE_ONLY   135   // a request while another one runs
 #define IDS_MULTIPLE_DRIVES     138   // a request that names more than one drive root
-#define IDS_BIN_NOT_EMPTIED     140   // the shell's recycle bin still holds items that were not shredded
+#define IDS_BIN_NOT_EMPTIED     141   // the shell's recycle bin still holds items that were not shredded
