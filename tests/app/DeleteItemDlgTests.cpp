@@ -758,7 +758,6 @@ TEST_F(DeleteItemDlgTest, TheWindowShowsTheNameRemainingItemsAndPercentageOfEach
         ProgressRecorder recorder([&] { return dlg.m_hWnd; });
         ASSERT_TRUE(recorder.IsActive());
         EXPECT_EQ(IDOK, dlg.DoModal());
-        EXPECT_TRUE(watch.m_everVisible);
         EXPECT_TRUE(AllGone(files));
         ASSERT_EQ(11 * kFileSize, dlg.m_totalBytes);
 
@@ -770,6 +769,9 @@ TEST_F(DeleteItemDlgTest, TheWindowShowsTheNameRemainingItemsAndPercentageOfEach
             const ProgressView& view = seen.m_view;
             SCOPED_TRACE(testing::Message() << "progress of " << progress.m_bytesProcessed << " bytes");
             EXPECT_EQ(0, progress.m_freeSpace);
+            // A job of more than 10 items is shown before its shredding starts (read after each message,
+            // not by a watch's tick, which a quick job can finish between).
+            EXPECT_TRUE(view.m_visible);
 
             const int percent = LeadingNumber(view.m_percent);
             EXPECT_EQ(std::to_wstring(percent) + L" % complete", view.m_percent);

@@ -55,6 +55,7 @@ struct ProgressView {
     int m_low = 0;             // the bar's range and position
     int m_high = 0;
     int m_pos = 0;
+    bool m_visible = false;    // the dialog is shown
 };
 
 inline std::wstring WindowTextOf(HWND window)
@@ -68,6 +69,7 @@ inline ProgressView ReadProgressView(HWND dialog)
 {
     ProgressView view;
     view.m_title = WindowTextOf(dialog);
+    view.m_visible = IsWindowVisible(dialog) != FALSE;
     view.m_percent = WindowTextOf(GetDlgItem(dialog, IDC_PERCENT));
     HWND name = GetDlgItem(dialog, IDC_ITEMS_NAME);
     HWND remaining = GetDlgItem(dialog, IDC_ITEMS_REMAINING);
