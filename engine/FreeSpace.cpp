@@ -257,9 +257,10 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
     }
     PostResidentPhase(hWnd, 1);
 
-    // Other file systems without NTFS records (FAT32, exFAT, ...): nothing to fill.
+    // Other file systems without NTFS records (FAT32, exFAT, ...): nothing to fill. An NTFS volume that
+    // does not tell its record size (Wine never does) has records of the usual size.
     uint64_t recordSize = 0;
-    if (!GetFileRecordSize(volume, &recordSize)) {
+    if (!GetFileRecordSizeToFill(volume, &recordSize)) {
         PostResidentPhase(hWnd, 0);
         return 1;
     }

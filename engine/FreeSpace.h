@@ -36,7 +36,8 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
 // Fills the free file records of an NTFS volume with small files in folder, each as large as a file
 // record or as much smaller as still fits, overwritten with every pass of method (each pass flushed).
 // Posts WM_RESIDENT_PHASE 1 when the phase begins and 0 when it ends by itself (not after a cancel); on
-// FAT12 and FAT16 volumes posts nothing. On a volume without NTFS file records the phase ends at once.
+// FAT12 and FAT16 volumes posts nothing. On a volume without NTFS file records the phase ends at once; an
+// NTFS volume that does not tell its record size is filled with records of the usual 1,024 bytes.
 // 1: the records are used up (a small file cannot be created, extended or written for lack of space),
 // the volume has none, or *cancel was set. 0: the phase ended otherwise (a failed create, extension or
 // write of another kind, a small file stored compressed or sparse).

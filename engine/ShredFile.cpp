@@ -228,9 +228,9 @@ FolderFacts LookUpFolderFacts(const std::wstring& folder, std::wstring* volumeRo
     facts.m_isFat = volume->m_isFat;
     if (volumeRoot)
         *volumeRoot = volume->m_root;
-    // Only NTFS answers the record-size query.
+    // Only NTFS keeps file records; one that does not tell their size has records of the usual size.
     if (!volume->m_isFat)
-        facts.m_hasRecordSize = GetFileRecordSize(volume.get(), &facts.m_recordSize) != 0;
+        facts.m_hasRecordSize = GetFileRecordSizeToFill(volume.get(), &facts.m_recordSize) != 0;
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
     if (!GetDiskFreeSpaceW(volume->m_root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
                            &totalClusters)) {
@@ -416,7 +416,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         *size = static_cast<uint64_t>(fileSize.QuadPart);
 
         // A file smaller than one NTFS file record may live inside the record: overwrite the record's
-        // worth of bytes first. Only NTFS answers the record-size query; elsewhere there is no such step.
+        // worth of bytes first. Only NTFS has file records; elsewhere there is no such step.
         if (!where.m_isFat && where.m_hasRecordSize &&
             static_cast<int64_t>(*size) < static_cast<int64_t>(where.m_recordSize)) {
             const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
@@ -435,21 +435,19 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
     const uint64_t rounded = (current + where.m_cluster - 1) / where.m_cluster * where.m_cluster;
 
     if (rounded != 0) {
-        // A stop asked for before the main overwrite leaves the file as it is (not even extended).
+        // A stop asked for before the main overwrite leaves the file as it is.
         if (StopRequested(cancel))
             return Cancelled(kind);
         FileHandle file(CreateFileW(path, FILE_WRITE_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_WRITE_THROUGH, nullptr));
         if (!file.IsValid())
             return Fail(kind, code, GetLastError());
-        // Cover the whole last cluster.
-        LARGE_INTEGER end;
-        end.QuadPart = static_cast<LONGLONG>(rounded);
-        SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN);
-        SetEndOfFile(file.Get());
-        SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+        // Every pass covers the whole last cluster: written over the rounded length from the start, so
+        // that the write itself extends the file. The length is never changed before the passes: a FAT
+        // driver may move a file whose length changes to new clusters and free the old ones with their
+        // data still in them.
         const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
-                                                 PostDeleteProgress, -1);
+                                                 PostDeleteProgress, static_cast<int64_t>(rounded));
         if (!PassesResult(overwrite, kind, code))
             return 0;
     }

@@ -25,7 +25,7 @@ struct FolderFacts {
     bool m_hasVolume = false;      // the folder's volume was found
     DWORD m_volumeError = 0;       // why not, when it was not
     int32_t m_isFat = 0;           // FAT12 or FAT16: no NTFS file records
-    bool m_hasRecordSize = false;  // the volume answers the NTFS file-record size
+    bool m_hasRecordSize = false;  // NTFS: its file-record size, or the usual one where it does not tell
     uint64_t m_recordSize = 0;
     bool m_hasCluster = false;     // the cluster size was read (and is not 0)
     DWORD m_clusterError = 0;      // why not, when it was not

@@ -396,3 +396,13 @@ int GetFileRecordSize(const CVolume* volume, uint64_t* size)
     *size = data.BytesPerFileRecordSegment;
     return 1;
 }
+
+int GetFileRecordSizeToFill(const CVolume* volume, uint64_t* size)
+{
+    if (GetFileRecordSize(volume, size))
+        return 1;
+    if (!volume || _wcsicmp(volume->m_fileSystem.c_str(), L"NTFS") != 0)
+        return 0;
+    *size = kUsualNtfsRecordSize;
+    return 1;
+}

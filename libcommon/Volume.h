@@ -81,3 +81,13 @@ CVolume* GetVolumeForPath(std::wstring& path);
 // The NTFS file-record size of the volume. 1 with *size written; 0 when the volume cannot be opened or is
 // not NTFS, with the failing call's last error left for the caller.
 int GetFileRecordSize(const CVolume* volume, uint64_t* size);
+
+// NTFS's usual file-record size: what an NTFS volume that does not answer the record-size query is taken
+// to have.
+constexpr uint64_t kUsualNtfsRecordSize = 1024;
+
+// The file-record size to overwrite on the volume (the shred's pre-pass of small files, the free-space
+// fill's record phase): the volume's own answer, else kUsualNtfsRecordSize on a volume whose file system
+// is NTFS (its records exist whether or not it tells their size). 1 with *size written; 0 on every other
+// file system, which keeps no such records, with the query's last error left.
+int GetFileRecordSizeToFill(const CVolume* volume, uint64_t* size);

@@ -464,13 +464,37 @@ TEST_F(FreeSpaceTest, ResidentPhaseDoesNotRunOnFat12OrFat16)
 
 TEST_F(FreeSpaceTest, ResidentPhaseEndsAtOnceWithoutNtfsRecords)
 {
-    // Wine answers no NTFS volume data for its drives: the volume has no file-record size (as FAT32 or
-    // exFAT on Windows), so there is nothing to fill.
-    auto method = ConstantMethod({0x11});
+    // FAT32 and exFAT keep no file records (nor answer their size): there is nothing to fill. Wine
+    // reports NTFS for its drives; the other names are set on the record.
+    for (const wchar_t* fileSystem : {L"FAT32", L"exFAT"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(fileSystem)));
+        m_sink.Clear();
+        m_volume->m_fileSystem = fileSystem;
+        auto method = ConstantMethod({0x11});
+        EXPECT_EQ(1, Resident(method.get()));
+        m_sink.Pump();
+        EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
+        EXPECT_TRUE(FilesIn(m_folder).empty());
+    }
+}
+
+TEST_F(FreeSpaceTest, AnNtfsVolumeThatDoesNotTellItsRecordSizeIsFilledWithRecordsOfTheUsualSize)
+{
+    // Wine's drives are NTFS and never answer the record-size query.
+    ASSERT_EQ(L"NTFS", m_volume->m_fileSystem);
+    m_fakes->FailCreatesAfter(3);
+    auto method = ConstantMethod({0x11, 0x22});
     EXPECT_EQ(1, Resident(method.get()));
     m_sink.Pump();
     EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
-    EXPECT_TRUE(FilesIn(m_folder).empty());
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(3u, files.size());
+    for (const std::wstring& name : files) {
+        const std::wstring path = m_folder + L"\\" + name;
+        EXPECT_EQ(1024u, TempDir::FileSize(path)) << name;
+        EXPECT_TRUE(FileHoldsOnly(path, 0x22)) << name;
+        EXPECT_EQ(2u * 1024, m_fakes->BytesWritten().at(path)) << name;
+    }
 }
 
 TEST_F(FreeSpaceTest, ResidentFilesShrinkOneBytePerFailedExtensionAndKeepThatSize)

@@ -48,12 +48,15 @@ bool g_recording;
 int g_failWriteNumber;  // the write (from 1) that fails with g_writeError; 0: none
 DWORD g_writeError;
 std::function<void(int)> g_afterWrite;  // called after each recorded write with its number
+std::function<void(int, HANDLE)> g_beforeWrite;  // called before each recorded write with its number
 BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped)
 {
     if (!OnTestThread() || !g_recording)
         return g_writeFile->Original()(file, buffer, bytes, written, overlapped);
     const auto* data = static_cast<const uint8_t*>(buffer);
     const int number = static_cast<int>(g_writes.size()) + 1;
+    if (g_beforeWrite)
+        g_beforeWrite(number, file);
     g_writes.push_back({bytes, bytes ? data[0] : uint8_t(0),
                         std::all_of(data, data + bytes, [&](uint8_t b) { return b == data[0]; })});
     if (number == g_failWriteNumber) {
@@ -64,6 +67,17 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD writ
     if (g_afterWrite)
         g_afterWrite(number);
     return ok;
+}
+
+// Length changes of the test thread's files while a Shred call runs. A program whose code never sets the
+// end of a file does not import the call: then nothing is patched, and nothing can change a length so.
+ImportPatch<decltype(::SetEndOfFile)>* g_setEndOfFile;
+int g_lengthChanges;
+BOOL WINAPI FakeSetEndOfFile(HANDLE file)
+{
+    if (OnTestThread() && g_recording)
+        ++g_lengthChanges;
+    return g_setEndOfFile->Original()(file);
 }
 
 // Flushes: Wine ignores FILE_FLAG_WRITE_THROUGH and its flushes cannot fail on demand.
@@ -272,6 +286,8 @@ protected:
         g_flushes = 0;
         g_failFlushNumber = 0;
         g_afterWrite = nullptr;
+        g_beforeWrite = nullptr;
+        g_lengthChanges = 0;
         g_moves.clear();
         g_failMoveNumber = 0;
         g_beforeFirstMove = nullptr;
@@ -311,6 +327,7 @@ protected:
         m_write.reset();
         m_sleep.reset();
         g_afterWrite = nullptr;
+        g_beforeWrite = nullptr;
         g_beforeFirstMove = nullptr;
     }
 
@@ -414,6 +431,59 @@ TEST_F(Shredding, AFileIsOverwrittenOverItsWholeClustersRenamedSevenTimesAndDele
     EXPECT_TRUE(g_sleeps.empty());
 }
 
+// The length never changes before the passes are written: under a FAT driver a length change moves the
+// file to new clusters, and the passes would go there while the old clusters keep the data. The first
+// pass's write itself covers the last cluster; a file of whole clusters is not extended at all.
+TEST_F(Shredding, TheLengthIsNotChangedBeforeTheFirstPassIsWritten)
+{
+    const struct {
+        const char* m_what;
+        uint64_t m_size;
+        DWORD m_recordSize;  // 0: as the volume answers
+        size_t m_prePassWrites;
+    } cases[] = {
+        {"part of a cluster", 5000, 0, 0},
+        {"whole clusters", 2 * uint64_t(m_cluster), 0, 0},
+        {"one byte past whole clusters", uint64_t(m_cluster) + 1, 0, 0},
+        {"smaller than a file record", 10, 1024, 3},
+    };
+    // Not imported (and so never called) once no step of the shred sets a file's end.
+    ImportPatch<decltype(::SetEndOfFile)> length("SetEndOfFile", &FakeSetEndOfFile);
+    g_setEndOfFile = &length;
+    auto method = ThreePasses();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        g_recordSize = c.m_recordSize;
+        g_lengthChanges = 0;
+        const std::wstring path = m_temp.WriteFile(L"fat.txt", c.m_size, kOriginal);
+        ASSERT_FALSE(path.empty());
+        // The length each pass of the main overwrite finds when its first write comes.
+        const uint64_t lengthAtMain = std::max<uint64_t>(c.m_size, c.m_prePassWrites ? c.m_recordSize : 0);
+        std::vector<int64_t> lengths;
+        g_beforeWrite = [&](int, HANDLE file) {
+            LARGE_INTEGER length = {};
+            GetFileSizeEx(file, &length);
+            lengths.push_back(length.QuadPart);
+        };
+        const Outcome outcome = Shred(path, method.get());
+        g_beforeWrite = nullptr;
+        EXPECT_EQ(outcome.m_result, 1);
+        EXPECT_FALSE(TempDir::FileExists(path));
+        EXPECT_EQ(g_lengthChanges, 0) << "SetEndOfFile before or during the passes";
+        const size_t main = c.m_prePassWrites;
+        ASSERT_EQ(g_writes.size(), main + 3);
+        ASSERT_EQ(lengths.size(), main + 3);
+        EXPECT_EQ(lengths[0], static_cast<int64_t>(c.m_size)) << "the length changed before the first write";
+        EXPECT_EQ(lengths[main], static_cast<int64_t>(lengthAtMain));
+        for (size_t p = 0; p < 3; ++p) {
+            EXPECT_EQ(g_writes[main + p].m_bytes, RoundUp(lengthAtMain, m_cluster)) << p;
+            EXPECT_EQ(g_writes[main + p].m_first, 0x11 * (p + 1)) << p;
+        }
+        // From the second pass on the file has its rounded length, reached by the first pass's write.
+        EXPECT_EQ(lengths[main + 1], static_cast<int64_t>(RoundUp(lengthAtMain, m_cluster)));
+    }
+}
+
 TEST_F(Shredding, ACatalogueMethodWritesEachOfItsPasses)
 {
     // DoD 5220.22-M: 0x00, 0xFF, then random data.
@@ -425,12 +495,16 @@ TEST_F(Shredding, ACatalogueMethodWritesEachOfItsPasses)
 
     EXPECT_EQ(Shred(path, method.get()).m_result, 1);
     EXPECT_FALSE(TempDir::FileExists(path));
-    ASSERT_EQ(g_writes.size(), 3u);
-    EXPECT_TRUE(g_writes[0].m_uniform && g_writes[0].m_first == 0x00);
-    EXPECT_TRUE(g_writes[1].m_uniform && g_writes[1].m_first == 0xFF);
-    EXPECT_FALSE(g_writes[2].m_uniform);
-    for (const Write& write : g_writes)
-        EXPECT_EQ(write.m_bytes, m_cluster);
+    // Smaller than an NTFS record (Wine's drives are NTFS): every pass over the record, then over the
+    // whole cluster.
+    ASSERT_EQ(g_writes.size(), 6u);
+    for (size_t i = 0; i < 6; i += 3) {
+        EXPECT_TRUE(g_writes[i].m_uniform && g_writes[i].m_first == 0x00) << i;
+        EXPECT_TRUE(g_writes[i + 1].m_uniform && g_writes[i + 1].m_first == 0xFF) << i;
+        EXPECT_FALSE(g_writes[i + 2].m_uniform) << i;
+    }
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? 1024u : m_cluster) << i;
 }
 
 // ---- failures before anything is written ----
@@ -494,7 +568,7 @@ TEST_F(Shredding, AReadOnlyFileIsMadeWritableAndShredded)
     const Outcome outcome = Shred(path, method.get());
     EXPECT_EQ(outcome.m_result, 1) << outcome.m_kind << " " << outcome.m_code;
     EXPECT_FALSE(TempDir::FileExists(path));
-    EXPECT_EQ(g_writes.size(), 3u);
+    EXPECT_EQ(g_writes.size(), 6u);  // three passes over the NTFS record, three over the cluster
 }
 
 TEST_F(Shredding, AnUnreadableClusterSizeFailsBeforeAnythingIsWritten)
@@ -516,34 +590,47 @@ TEST_F(Shredding, AnUnreadableClusterSizeFailsBeforeAnythingIsWritten)
 
 // ---- the volume decides the small-file pre-pass ----
 
-// Wine reports NTFS without NTFS volume data; the record size is faked.
+// Wine reports NTFS without NTFS volume data: such a volume has records of the usual 1,024 bytes. Other
+// record sizes are faked.
 TEST_F(Shredding, AFileSmallerThanAnNtfsRecordIsFirstOverwrittenOverTheRecord)
 {
-    g_recordSize = 1024;
+    const struct {
+        const char* m_what;
+        DWORD m_answer;  // 0: the volume does not tell
+        uint64_t m_record;
+    } cases[] = {
+        {"the volume tells 1024", 1024, 1024},
+        {"the volume tells 4096", 4096, 4096},
+        {"the volume does not tell", 0, 1024},
+    };
     auto method = ThreePasses();
-    const std::wstring path = m_temp.WriteFile(L"empty.txt", 0, 0);
-    ASSERT_FALSE(path.empty());
-    const Outcome outcome = Shred(path, method.get());
-    EXPECT_EQ(outcome.m_result, 1);
-    EXPECT_EQ(outcome.m_size, 0u);
-    EXPECT_FALSE(TempDir::FileExists(path));
-    // Three passes over the record, then three over the whole cluster the record size fills.
-    ASSERT_EQ(g_writes.size(), 6u);
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? 1024u : RoundUp(1024, m_cluster)) << i;
-        EXPECT_EQ(g_writes[i].m_first, 0x11 * (i % 3 + 1)) << i;
-    }
-    // Only the main overwrite reports, and a file of size 0 adds nothing to the progress.
-    const std::vector<DeleteProgress> progress = m_sink.Progress();
-    ASSERT_EQ(progress.size(), 3u);
-    for (const DeleteProgress& report : progress)
-        EXPECT_EQ(report.m_bytesProcessed, 100u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        g_recordSize = c.m_answer;
+        m_sink.Clear();
+        const std::wstring path = m_temp.WriteFile(L"empty.txt", 0, 0);
+        ASSERT_FALSE(path.empty());
+        const Outcome outcome = Shred(path, method.get());
+        EXPECT_EQ(outcome.m_result, 1);
+        EXPECT_EQ(outcome.m_size, 0u);
+        EXPECT_FALSE(TempDir::FileExists(path));
+        // Three passes over the record, then three over the whole clusters the record size fills.
+        ASSERT_EQ(g_writes.size(), 6u);
+        for (size_t i = 0; i < 6; ++i) {
+            EXPECT_EQ(g_writes[i].m_bytes, i < 3 ? c.m_record : RoundUp(c.m_record, m_cluster)) << i;
+            EXPECT_EQ(g_writes[i].m_first, 0x11 * (i % 3 + 1)) << i;
+        }
+        // Only the main overwrite reports, and a file of size 0 adds nothing to the progress.
+        const std::vector<DeleteProgress> progress = m_sink.Progress();
+        ASSERT_EQ(progress.size(), 3u);
+        for (const DeleteProgress& report : progress)
+            EXPECT_EQ(report.m_bytesProcessed, 100u);
 
-    // A file of the record size or more has no pre-pass.
-    g_writes.clear();
-    const std::wstring full = m_temp.WriteFile(L"full.txt", 1024, kOriginal);
-    EXPECT_EQ(Shred(full, method.get()).m_result, 1);
-    EXPECT_EQ(g_writes.size(), 3u);
+        // A file of the record size or more has no pre-pass.
+        const std::wstring full = m_temp.WriteFile(L"full.txt", c.m_record, kOriginal);
+        EXPECT_EQ(Shred(full, method.get()).m_result, 1);
+        EXPECT_EQ(g_writes.size(), 3u);
+    }
 }
 
 // Wine reports NTFS for every drive; the other file systems are faked by name.

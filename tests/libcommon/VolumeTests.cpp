@@ -397,6 +397,46 @@ TEST_F(Volumes, FileRecordSizeComesFromTheNtfsVolumeData)
     EXPECT_EQ(size, 7u);
 }
 
+// The size the shred's pre-pass and the record phase fill: the volume's answer; on NTFS that does not
+// answer (Wine, always) the usual 1,024 bytes; on other file systems none.
+TEST_F(Volumes, TheRecordSizeToFillIsTheUsualOneOnAnNtfsVolumeThatDoesNotTellIt)
+{
+    ImportPatch<decltype(::DeviceIoControl)> control("DeviceIoControl", &FakeDeviceIoControl);
+    g_deviceIoControl = &control;
+    ASSERT_TRUE(control.IsActive());
+    const struct {
+        const char* m_what;
+        const wchar_t* m_fileSystem;  // nullptr: as described (Wine: NTFS)
+        DWORD m_answer;               // 0: the request fails
+        int m_result;
+        uint64_t m_size;
+    } cases[] = {
+        {"NTFS that tells", nullptr, 4096, 1, 4096},
+        {"NTFS that does not tell", nullptr, 0, 1, 1024},
+        {"ntfs by another spelling", L"ntfs", 0, 1, 1024},
+        {"FAT32", L"FAT32", 0, 0, 7},
+        {"exFAT", L"exFAT", 0, 0, 7},
+        {"no file system read", L"", 0, 0, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_what);
+        CVolume volume(m_driveC);
+        if (!c.m_fileSystem) {
+            ASSERT_EQ(volume.m_fileSystem, L"NTFS");
+        } else {
+            volume.m_fileSystem = c.m_fileSystem;
+        }
+        g_fakeRecordSize = c.m_answer;
+        g_fakeRecordError = ERROR_INVALID_FUNCTION;
+        uint64_t size = 7;
+        EXPECT_EQ(GetFileRecordSizeToFill(&volume, &size), c.m_result);
+        EXPECT_EQ(size, c.m_size);
+        if (c.m_result == 0) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+        }
+    }
+}
+
 TEST_F(Volumes, FileRecordSizeFailsWhenTheVolumeCannotBeOpened)
 {
     CVolume missing(L"\\\\?\\Volume{00000000-0000-0000-0000-0000000000ff}\\");
