@@ -13,15 +13,20 @@
 namespace {
 
 
-// Free bytes available to the caller on the volume. false (and 0) when the query fails.
-bool ReadFreeBytes(const CVolume* volume, uint64_t* freeBytes)
+// The volume's free bytes: all of them, not only the caller's share, which leaves out what a disk quota
+// or a reserve keeps from the caller (deleted data lies there too). *volumeBytes (when given) gets the
+// volume's size. false (and 0) when the query fails.
+bool ReadFreeBytes(const CVolume* volume, uint64_t* freeBytes, uint64_t* volumeBytes = nullptr)
 {
     ULARGE_INTEGER available, total, totalFree;
     if (!GetDiskFreeSpaceExW(volume->m_root.c_str(), &available, &total, &totalFree)) {
         *freeBytes = 0;
         return false;
     }
-    *freeBytes = available.QuadPart;
+    *freeBytes = totalFree.QuadPart;
+    if (volumeBytes) {
+        *volumeBytes = total.QuadPart;
+    }
     return true;
 }
 
@@ -44,12 +49,15 @@ bool ExtendTo(HANDLE file, uint64_t size)
     return SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
+// The times go to the earliest instant, as a shredded file's do.
 void ZeroTimesAndClose(HANDLE file)
 {
-    FILETIME zero = {};
-    SetFileTime(file, &zero, &zero, &zero);
+    SetEarliestFileTimes(file);
     CloseHandle(file);
 }
+
+// The fill files' access: their data, and their attributes for the times and the storage check.
+constexpr DWORD kFillFileAccess = FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES;
 
 std::wstring InFolder(const std::wstring& folder, const std::wstring& name)
 {
@@ -59,13 +67,19 @@ std::wstring InFolder(const std::wstring& folder, const std::wstring& name)
     return folder + L"\\" + name;
 }
 
+// A refusal for lack of space: the drive is full, or the caller's disk quota is used up.
+bool IsLackOfSpace(DWORD error)
+{
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED;
+}
+
 // Whether a failed overwrite ran into the end of the drive. A file system that allocates only when data
 // is written (Wine extends every file sparsely) lets the extension succeed and fails the write instead.
 // Wine reports the write that reaches the end as a successful short write, which the overwrite loop
 // turns into ERROR_WRITE_FAULT; the drive is then out of free bytes.
 bool RanIntoEndOfDrive(DWORD error, const CVolume* volume)
 {
-    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+    if (IsLackOfSpace(error)) {
         return true;
     }
     uint64_t freeBytes;
@@ -94,11 +108,6 @@ int CutBackAndRewrite(HWND hWnd, HANDLE file, const std::wstring& name, const Ca
     }
     return method->WritePasses(hWnd, file, name.c_str(), cancel, size, filesDone, bytesDone,
                                &PostFreeSpaceProgress, -1);
-}
-
-bool IsLackOfSpace(DWORD error)
-{
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
 // Whether the file system stores the fill file in fewer clusters than its size (compressed or sparse):
@@ -139,28 +148,39 @@ bool ClearCompression(const std::wstring& folder)
 // no headway (the drive does not take the space, or something frees as much as the fill takes).
 constexpr int kStalledFiles = 3;
 
+// The size of a fill file once the free bytes read 0: the file system may still take more than its
+// figure shows (a reserve that the caller may write), and only a refusal ends the fill.
+constexpr uint64_t kFillFileBeyondFigure = 1024 * 1024;
+
+// Free bytes that may stay when the fill has ended, in clusters (the file system's own bookkeeping).
+// More is free space that the fill could not reach: the wipe has failed.
+constexpr uint64_t kUnreachableClusters = 8;
+// The cluster size assumed for that when the volume does not tell its own.
+constexpr uint64_t kUsualClusterSize = 4096;
+
 // Names tried for one small file before the phase gives up on naming.
 constexpr int kNameAttempts = 16;
 
 }  // namespace
 
 int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, const std::wstring& folder,
-                  CErasureMethod* method)
+                  CErasureMethod* method, uint64_t* unwiped)
 {
+    if (unwiped) {
+        *unwiped = 0;
+    }
     // Without a folder the fill files would land outside the caller's folder.
     if (!volume || !method || folder.empty()) {
         return 0;
     }
 
     uint64_t freeBytes = 0;
-    const bool known = ReadFreeBytes(volume, &freeBytes);
+    uint64_t volumeBytes = 0;
+    const bool known = ReadFreeBytes(volume, &freeBytes, &volumeBytes);
     PostFreeSpaceTotal(hWnd, freeBytes);
     if (!known) {
         // Nothing was written: the wipe must not count as done.
         return 0;
-    }
-    if (freeBytes == 0) {
-        return 1;
     }
     if (!ClearCompression(folder)) {
         return 0;
@@ -168,34 +188,54 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
 
     uint64_t filesDone = 0;
     uint64_t bytesDone = 0;
+    uint64_t filled = 0;  // bytes that the fill files hold
     const uint64_t passCount = method->m_passes.size();
     int stalled = 0;
+    // The fill runs on until the file system refuses a fill file for lack of space: the free-bytes figure
+    // may leave out space that the fill can still take.
     for (;;) {
         if (StopRequested(cancel)) {
             return 1;
         }
 
         const std::wstring name = InFolder(folder, MakeRandomName(kFillFileNameLength));
-        HANDLE file = CreateFileW(name.c_str(), FILE_WRITE_DATA, 0, nullptr, CREATE_ALWAYS,
+        HANDLE file = CreateFileW(name.c_str(), kFillFileAccess, 0, nullptr, CREATE_ALWAYS,
                                   FILE_FLAG_WRITE_THROUGH, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             // On a full volume this is the normal end; any other refusal leaves free space unwiped.
             const DWORD error = GetLastError();
             uint64_t left = 0;
-            return IsLackOfSpace(error) || (ReadFreeBytes(volume, &left) && left == 0) ? 1 : 0;
+            if (IsLackOfSpace(error) || (ReadFreeBytes(volume, &left) && left == 0)) {
+                break;
+            }
+            return 0;
         }
 
         // Shrink one cluster at a time until the file fits.
-        uint64_t size = freeBytes < kFillFileMaxSize ? freeBytes : kFillFileMaxSize;
+        uint64_t size = freeBytes == 0 ? kFillFileBeyondFigure : freeBytes;
+        if (size > kFillFileMaxSize) {
+            size = kFillFileMaxSize;
+        }
+        bool fits = true;
+        DWORD extensionError = ERROR_SUCCESS;
         while (!ExtendTo(file, size)) {
+            extensionError = GetLastError();
             const DWORD cluster = ReadClusterSize(volume);
             if (cluster == 0 || size <= cluster) {
                 CloseHandle(file);
-                return 0;
+                fits = false;
+                break;
             }
             size -= cluster;
         }
-
+        if (!fits) {
+            // Not even one cluster fits: the end of a fill that has taken space, or of one on a drive that
+            // shows no free bytes. A fill that took nothing of the free bytes it was shown made no headway.
+            if (IsLackOfSpace(extensionError) && (filled > 0 || freeBytes == 0)) {
+                break;
+            }
+            return 0;
+        }
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         LARGE_INTEGER actual;
         if (GetFileSizeEx(file, &actual)) {
@@ -223,10 +263,15 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
 
         filesDone += 1;
         bytesDone += size * passCount;
+        filled += size;
         ZeroTimesAndClose(file);
 
         if (endOfDrive) {
-            return 1;
+            // The drive's end refused the rest: no further file, unless the passes were stopped.
+            if (result == kPassesStopped) {
+                return 1;
+            }
+            break;
         }
         const uint64_t before = freeBytes;
         if (!ReadFreeBytes(volume, &freeBytes)) {
@@ -234,15 +279,34 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         }
         // A stop inside the passes ends the fill here, on the loop's own word (the owner may have cleared
         // the flag since).
-        if (freeBytes == 0 || result == kPassesStopped) {
+        if (result == kPassesStopped) {
             return 1;
         }
-        // A fill whose free bytes do not fall would run for ever.
-        stalled = freeBytes >= before ? stalled + 1 : 0;
-        if (stalled >= kStalledFiles) {
+        // A fill that makes no headway would run for ever: free bytes that do not fall while the figure
+        // still shows some, or fill files that hold more than the whole volume.
+        stalled = freeBytes != 0 && freeBytes >= before ? stalled + 1 : 0;
+        if (stalled >= kStalledFiles || filled > volumeBytes) {
             return 0;
         }
     }
+
+    // The file system refuses further fill files. Free bytes that it still shows beyond a few clusters of
+    // its own lie where the fill could not reach them (a disk quota, a reserve the caller may not write):
+    // they were not wiped.
+    uint64_t left = 0;
+    if (!ReadFreeBytes(volume, &left)) {
+        return 0;
+    }
+    if (left > 0) {
+        const DWORD cluster = ReadClusterSize(volume);
+        if (left > kUnreachableClusters * (cluster != 0 ? cluster : kUsualClusterSize)) {
+            if (unwiped) {
+                *unwiped = left;
+            }
+            return 0;
+        }
+    }
+    return 1;
 }
 
 int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, const std::wstring& folder,
@@ -280,7 +344,7 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
         for (int attempt = 0; attempt < kNameAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
             const std::wstring name = InFolder(folder, kResidentFilePrefix + MakeRandomName(kFillFileNameLength) +
                                                            L".tmp");
-            file = CreateFileW(name.c_str(), FILE_WRITE_DATA, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
+            file = CreateFileW(name.c_str(), kFillFileAccess, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
                                nullptr);
             error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         }

@@ -12,6 +12,11 @@
 
 class CVolume;
 
+// The refusal of a write or an extension when the user's disk quota is used up (mingw's headers lack it).
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
+
 // Largest fill file: 216 MiB.
 constexpr uint64_t kFillFileMaxSize = 216ull * 1024 * 1024;
 // Length of the random part of a fill file's name.
@@ -20,18 +25,24 @@ constexpr int kFillFileNameLength = 18;
 constexpr wchar_t kResidentFilePrefix[] = L"CorvaneDel";
 
 // Fills the volume's free space with fill files in folder (no trailing backslash needed), each overwritten
-// with every pass of method. Posts WM_FREE_SPACE_TOTAL once, then WM_DELETE_PROGRESS after every chunk.
-// Every pass of every fill file is flushed to the disk before the file is closed. A folder that the
-// drive's compression reaches is made uncompressed first.
-// 1: the fill ended normally: the free space is used up, a further fill file cannot be created for lack
-//    of space, or *cancel was set (tested before every fill file and every chunk).
+// with every pass of method. The fill runs on until the file system refuses a fill file for lack of space
+// (disk full or quota), whatever the free-bytes figure says; the fill files' sizes and the progress go by
+// the volume's total free bytes (not only the caller's share). Posts WM_FREE_SPACE_TOTAL once, then
+// WM_DELETE_PROGRESS after every chunk. Every pass of every fill file is flushed to the disk before the
+// file is closed. A folder that the drive's compression reaches is made uncompressed first.
+// 1: the fill ended normally: a further fill file cannot be created or given one cluster for lack of
+//    space (or a write ran into the end of the drive) and at most a few clusters still read free, or
+//    *cancel was set (tested before every fill file and every chunk).
 // 0: the fill failed: the free space cannot be read, the folder's compression cannot be cleared, a fill
-//    file cannot be created for another reason or cannot be given even one cluster, a fill file ends up
-//    compressed or sparse, the free bytes stop falling, or the overwrite of a fill file failed (other than
-//    by running into the end of the drive, after which the file is cut back to the part that was written
-//    and every pass is written over that part).
+//    file cannot be created for another reason or cannot be given even one cluster before the fill took
+//    any of the free bytes it was shown, a fill file ends up compressed or sparse, the fill makes no
+//    headway (the free bytes stop falling, or the fill files outgrow the volume), or the overwrite of a
+//    fill file failed (other than by running into the end of the drive, after which the file is cut back
+//    to the part that was written and every pass is written over that part). When the fill has ended
+//    and more than a few clusters still read free, the fill could not reach them: 0 with *unwiped (when
+//    given) set to those free bytes; every other result leaves *unwiped 0.
 int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, const std::wstring& folder,
-                  CErasureMethod* method);
+                  CErasureMethod* method, uint64_t* unwiped = nullptr);
 
 // Fills the free file records of an NTFS volume with small files in folder, each as large as a file
 // record or as much smaller as still fits, overwritten with every pass of method (each pass flushed).

@@ -178,6 +178,12 @@ void MakeLinkWritable(const wchar_t* path, DWORD attributes)
 
 }  // namespace
 
+BOOL SetEarliestFileTimes(HANDLE item)
+{
+    const FILETIME earliest = {1, 0};
+    return SetFileTime(item, &earliest, &earliest, &earliest);
+}
+
 std::wstring MakeRandomName(int length)
 {
     std::wstring name;
@@ -280,9 +286,7 @@ int RenameAndDelete(const wchar_t* path, int isFolder)
                                     nullptr));
         if (!item.IsValid())
             return 0;
-        // A FILETIME of 0 means "leave unchanged" to SetFileTime; 1 is the first instant after 1601-01-01.
-        const FILETIME earliest = {1, 0};
-        SetFileTime(item.Get(), &earliest, &earliest, &earliest);
+        SetEarliestFileTimes(item.Get());
         // Windows refuses to remove a read-only folder: the attribute goes first, as a file's does.
         if (isFolder) {
             FILE_BASIC_INFO info = {};

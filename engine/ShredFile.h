@@ -87,5 +87,10 @@ inline bool IsLinkReparseTag(DWORD tag)
     return tag == 0 || IsReparseTagNameSurrogate(tag);
 }
 
+// Sets the three times of the open item to the earliest instant that SetFileTime keeps. A FILETIME of 0
+// means "leave unchanged" to it, so the times go to 1, the first instant after 1601-01-01 (Wine keeps
+// 1901-12-13 for it). The handle needs FILE_WRITE_ATTRIBUTES. The result is SetFileTime's.
+BOOL SetEarliestFileTimes(HANDLE item);
+
 // length random characters of 0-9 and a-z, from the calling thread's rand() sequence.
 std::wstring MakeRandomName(int length);

@@ -91,6 +91,7 @@ void CleanFreeSpaceThread::Run()
 {
     PostMessageW(m_hWnd, WM_SHOW_PROGRESS, 0, 0);
 
+    m_unwipedBytes = 0;
     std::unique_ptr<CErasureMethod> method(CreateErasureMethod(static_cast<uint32_t>(m_method)));
     std::unique_ptr<CVolume> volume;
     if (!method) {
@@ -109,7 +110,7 @@ void CleanFreeSpaceThread::Run()
             m_failed = 1;
         } else {
             const std::wstring fillFolder = folder.Str();
-            if (!FillFreeSpace(m_hWnd, volume.get(), &m_stop, fillFolder, method.get())) {
+            if (!FillFreeSpace(m_hWnd, volume.get(), &m_stop, fillFolder, method.get(), &m_unwipedBytes)) {
                 m_failed = 1;
             } else {
                 m_failed = FillResidentSpace(m_hWnd, volume.get(), &m_stop, fillFolder, method.get()) ? 0 : 1;

@@ -24,6 +24,9 @@ public:
     CString m_drivePath;    // root path of the drive, with its trailing backslash
     int32_t m_method = 0;   // erasure method index; written before the resume
     int32_t m_failed = 0;   // 1 the wipe failed, 0 it succeeded; set before WM_FREE_SPACE_DONE
+    // Free bytes that the fill could not reach (a disk quota, a reserve) when that failed the wipe; else 0.
+    // Set with m_failed.
+    uint64_t m_unwipedBytes = 0;
 };
 
 // folderName = drivePath (given a trailing backslash when it lacks one) followed by a new UUID in its

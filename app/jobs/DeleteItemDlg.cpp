@@ -610,6 +610,6 @@ void CDeleteItemDlg::CompleteFreeSpace()
 
     const int result = FreeSpaceResult(m_freeSpaceThread.m_failed);
     if (result != IDOK)
-        AfxMessageBox(IDS_FREE_SPACE_FAILED, MB_ICONEXCLAMATION);
+        AfxMessageBox(FreeSpaceFailureMessage(m_freeSpaceThread.m_unwipedBytes), MB_ICONEXCLAMATION);
     Finish(result);
 }

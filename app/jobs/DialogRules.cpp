@@ -57,6 +57,32 @@ CString ShortenProgressName(const CString& name)
     return CString(L"...") + name.Right(kProgressNameLength);
 }
 
+const wchar_t* SizeInUnits(uint64_t bytes, uint64_t* value)
+{
+    static const wchar_t* const kUnits[] = {L"bytes", L"KB", L"MB", L"GB", L"TB"};
+    size_t unit = 0;
+    uint64_t shown = bytes;
+    while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && shown >= 1024) {
+        shown >>= 10;
+        ++unit;
+    }
+    *value = shown;
+    return kUnits[unit];
+}
+
+CString FreeSpaceFailureMessage(uint64_t unwipedBytes)
+{
+    CString text;
+    if (unwipedBytes == 0) {
+        text.LoadString(IDS_FREE_SPACE_FAILED);
+        return text;
+    }
+    uint64_t value = 0;
+    const wchar_t* unit = SizeInUnits(unwipedBytes, &value);
+    text.Format(IDS_FREE_SPACE_UNWIPED, static_cast<long long>(value), unit, static_cast<long long>(unwipedBytes));
+    return text;
+}
+
 JobFailureMessage ChooseFailureMessage(int32_t kind, int32_t isFile, DWORD lastError)
 {
     switch (kind) {

@@ -70,6 +70,7 @@
 
 // Strings.
 #define IDS_FREE_SPACE_FAILED   102   // "Failed to purge free space"
+#define IDS_FREE_SPACE_UNWIPED  140   // the same, with how much free space the fill could not reach
 #define IDS_PREPARING           124   // "Preparing to delete"
 #define IDS_DELETING            125   // "Deleting"
 #define IDS_NAME_LABEL          126   // "Name : " (in the counting thread's block of the string table)

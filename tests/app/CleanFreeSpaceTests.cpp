@@ -17,6 +17,7 @@
 #include "MessageSink.h"
 #include "TempDir.h"
 #include "app/jobs/CleanFreeSpaceThread.h"
+#include "engine/FreeSpace.h"
 
 namespace {
 
@@ -277,8 +278,10 @@ TEST_F(CleanFreeSpaceTest, FailedJobsReportFailureAndLeaveNothing)
 
         CleanFreeSpaceThread job(c.drive);
         job.m_failed = 0;
+        job.m_unwipedBytes = 77;
         ASSERT_TRUE(RunJob(job, c.method));
         EXPECT_EQ(1, job.m_failed);
+        EXPECT_EQ(0u, job.m_unwipedBytes);  // none of these failures leaves free space out of reach
         const std::vector<UINT> order = MessageOrder(m_sink);
         ASSERT_GE(order.size(), 2u);
         EXPECT_EQ(WM_SHOW_PROGRESS, order.front());
@@ -287,6 +290,25 @@ TEST_F(CleanFreeSpaceTest, FailedJobsReportFailureAndLeaveNothing)
         EXPECT_EQ(c.deletions, g_shellCalls);
         EXPECT_TRUE(NewFolders().empty());
     }
+}
+
+// A quota keeps the caller from 192 KiB of the free space: the job fails and tells how much; the record
+// phase does not run.
+TEST_F(CleanFreeSpaceTest, FreeSpaceOutOfTheFillsReachFailsTheJobWithItsAmount)
+{
+    m_fakes->SetClusterSize(4096);
+    m_fakes->SetFreeBytes({256 * KiB + 192 * KiB, 192 * KiB});
+    m_fakes->SetCallerFreeBytes({256 * KiB, 0});
+    m_fakes->LimitExtension(256 * KiB);
+    m_fakes->FailCreatesAfter(1, ERROR_DISK_QUOTA_EXCEEDED);
+    CleanFreeSpaceThread job(L"C:\\");
+    ASSERT_TRUE(RunJob(job, 1));
+    EXPECT_EQ(1, job.m_failed);
+    EXPECT_EQ(192 * KiB, job.m_unwipedBytes);
+    EXPECT_EQ(0u, m_sink.Count(WM_RESIDENT_PHASE));
+    EXPECT_EQ(1u, m_sink.Count(WM_FREE_SPACE_DONE));
+    EXPECT_EQ(1, g_shellCalls);
+    EXPECT_TRUE(NewFolders().empty());
 }
 
 TEST_F(CleanFreeSpaceTest, AFolderThatCannotBeDeletedAfterThreeTriesFailsTheJob)

@@ -172,6 +172,25 @@ TEST(FailureRuleTest, OnlyAFailureFlagOf1FailsAFreeSpaceJob)
         EXPECT_EQ(IDOK, FreeSpaceResult(failed)) << failed;
 }
 
+TEST(FailureRuleTest, AFreeSpaceFailureSaysHowMuchFreeSpaceCouldNotBeWiped)
+{
+    EXPECT_EQ(std::wstring(L"Failed to purge free space"), FreeSpaceFailureMessage(0).Str());
+    struct Case {
+        uint64_t bytes;
+        const wchar_t* amount;
+    } cases[] = {
+        {1000, L"1000 bytes (1000 bytes)"},
+        {196608, L"192 KB (196608 bytes)"},
+        {5 * kMiB + 1, L"5 MB (5242881 bytes)"},
+        {5ull << 30, L"5 GB (5368709120 bytes)"},
+        {3ull << 40, L"3 TB (3298534883328 bytes)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(std::wstring(L"Failed to purge free space: ") + c.amount + L" of the free space could not be wiped.",
+                  FreeSpaceFailureMessage(c.bytes).Str());
+    }
+}
+
 TEST(ConfirmationRuleTest, QuestionAndDateByKindOfItem)
 {
     struct Case {

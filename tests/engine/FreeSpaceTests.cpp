@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -125,7 +126,8 @@ TEST_F(FreeSpaceTest, FillFileIsWrittenWithEveryPassAndFreeSpaceIsReadAgain)
     m_fakes->SetFreeBytes({free, 0});
     auto method = ConstantMethod({0x11, 0x22, 0x33});
     EXPECT_EQ(1, Fill(method.get()));
-    EXPECT_EQ(2, m_fakes->FreeBytesCalls());
+    // At the start, after the file, and once the drive has refused a further file.
+    EXPECT_EQ(3, m_fakes->FreeBytesCalls());
 
     const std::vector<std::wstring> files = FilesIn(m_folder);
     ASSERT_EQ(1u, files.size());
@@ -162,7 +164,7 @@ TEST_F(FreeSpaceTest, FiveHundredMebibytesTakeTwoLargestFilesAndTheRest)
     m_fakes->DiscardWrites();
     auto method = ConstantMethod({0x00, 0xFF});
     EXPECT_EQ(1, Fill(method.get()));
-    EXPECT_EQ(4, m_fakes->FreeBytesCalls());
+    EXPECT_EQ(5, m_fakes->FreeBytesCalls());
 
     std::map<std::wstring, uint64_t> sizes;
     for (const auto& [path, bytes] : m_fakes->BytesWritten()) {
@@ -296,11 +298,11 @@ TEST_F(FreeSpaceTest, WriteThatRunsIntoTheEndOfTheDriveIsCutBackAndWrittenWithEv
         m_fakes.reset();
         m_fakes.reset(new FreeSpaceFakes(m_folder));
         m_sink.Clear();
-        m_fakes->SetFreeBytes({c.free});
+        m_fakes->SetFreeBytes({c.free, 0});
         m_fakes->FailWritesBeyond(c.endOfDrive, c.error);
         auto method = ConstantMethod({0x11, 0x22, 0x33});
         EXPECT_EQ(1, Fill(method.get()));
-        EXPECT_EQ(1, m_fakes->FreeBytesCalls());  // no further file
+        EXPECT_EQ(2, m_fakes->FreeBytesCalls());  // no further file; read once more at the end
 
         const std::vector<std::wstring> files = FilesIn(m_folder);
         ASSERT_EQ(1u, files.size());
@@ -347,7 +349,8 @@ TEST_F(FreeSpaceTest, AFillEndsDoneOnlyWhenTheDriveIsFull)
         int result;
         size_t files;
     } cases[] = {
-        {"a create refused for lack of space", {40 * KiB}, 1, ERROR_DISK_FULL, 1, 1},
+        {"a create refused for lack of space", {40 * KiB, 0}, 1, ERROR_DISK_FULL, 1, 1},
+        {"a create refused by the quota", {40 * KiB, 0}, 1, ERROR_DISK_QUOTA_EXCEEDED, 1, 1},
         {"a create refused otherwise, the drive not full", {40 * KiB, 40 * KiB - 4096}, 0, ERROR_ACCESS_DENIED, 0, 0},
         {"a create refused otherwise, a fresh read shows nothing free", {40 * KiB, 0}, 0, ERROR_ACCESS_DENIED, 1, 0},
         // The drive does not take the space (or something frees as much): three files and no headway.
@@ -360,12 +363,83 @@ TEST_F(FreeSpaceTest, AFillEndsDoneOnlyWhenTheDriveIsFull)
         ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
         m_fakes.reset(new FreeSpaceFakes(m_folder));
         m_fakes->SetFreeBytes(c.free);
+        m_fakes->KeepTakingFillFiles();  // only the case's own refusal ends the fill
         m_fakes->DiscardWrites();
         if (c.createsBeforeRefusal >= 0)
             m_fakes->FailCreatesAfter(c.createsBeforeRefusal, c.createError);
         auto method = ConstantMethod({0x11});
         EXPECT_EQ(c.result, Fill(method.get()));
         EXPECT_EQ(c.files, FilesIn(m_folder).size());
+    }
+}
+
+// The free-bytes figure does not end the fill: a file system may take more than it shows (Wine shows a
+// root user the unprivileged figure of a Linux file system, without the root reserve, where deleted data
+// lies too). Only its refusal ends the fill; fill files made once the figure reads 0 are 1 MiB.
+TEST_F(FreeSpaceTest, TheFillRunsOnPastAFigureOfZeroUntilTheDriveRefusesAFile)
+{
+    m_fakes->SetFreeBytes({16 * KiB, 0});
+    m_fakes->KeepTakingFillFiles();
+    m_fakes->DiscardWrites();
+    m_fakes->FailCreatesAfter(3, ERROR_DISK_FULL);
+    auto method = ConstantMethod({0x11, 0x22});
+    EXPECT_EQ(1, Fill(method.get()));
+    std::vector<uint64_t> sizes;
+    for (const auto& [path, bytes] : m_fakes->BytesWritten()) {
+        sizes.push_back(TempDir::FileSize(path));
+        EXPECT_EQ(2 * sizes.back(), bytes) << "every pass over the whole file";
+    }
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_EQ((std::vector<uint64_t>{16 * KiB, MiB, MiB}), sizes);
+}
+
+// The sizes and the progress go by all the free bytes, not by the caller's share of them (a disk quota).
+TEST_F(FreeSpaceTest, SizesAndProgressGoByTheTotalFreeBytes)
+{
+    m_fakes->SetFreeBytes({40 * KiB, 0});
+    m_fakes->SetCallerFreeBytes({8 * KiB, 0});
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Fill(method.get()));
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(40 * KiB, TempDir::FileSize(m_folder + L"\\" + files[0]));
+    m_sink.Pump();
+    EXPECT_EQ(40 * KiB, m_sink.Messages()[0].m_total);
+    EXPECT_EQ(40 * KiB, m_sink.Progress().back().m_bytesProcessed);
+}
+
+// When the drive refuses further files while more than a few clusters still read free (a quota keeps
+// the caller from them), those bytes were not wiped: the fill fails and says how many. The caller's own
+// figure reads 0, where the fill used to stop and report success.
+TEST_F(FreeSpaceTest, FreeSpaceTheFillCannotReachFailsTheFillAndSaysHowMuch)
+{
+    struct Case {
+        const char* what;
+        uint64_t leftFree;
+        int result;
+        uint64_t unwiped;
+    } cases[] = {
+        {"192 KiB out of reach", 192 * KiB, 0, 192 * KiB},
+        {"a few clusters of the file system's own", 16 * KiB, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_fakes.reset();
+        TempDir::RemoveTree(m_folder);
+        ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        m_fakes->SetClusterSize(4096);
+        m_fakes->SetFreeBytes({256 * KiB + c.leftFree, c.leftFree});
+        m_fakes->SetCallerFreeBytes({256 * KiB, 0});
+        m_fakes->LimitExtension(256 * KiB);  // the quota takes no more
+        m_fakes->FailCreatesAfter(1, ERROR_DISK_QUOTA_EXCEEDED);
+        auto method = ConstantMethod({0x11});
+        uint64_t unwiped = 12345;
+        EXPECT_EQ(c.result, FillFreeSpace(m_sink.Handle(), m_volume.get(), &m_cancel, m_folder, method.get(), &unwiped));
+        EXPECT_EQ(c.unwiped, unwiped);
+        const std::vector<std::wstring> files = FilesIn(m_folder);
+        ASSERT_EQ(1u, files.size());
+        EXPECT_EQ(256 * KiB, TempDir::FileSize(m_folder + L"\\" + files[0]));
     }
 }
 
@@ -448,6 +522,27 @@ TEST_F(FreeSpaceTest, AFillFolderOnACompressedDriveIsUncompressedFirst)
             DeleteFileW((m_folder + L"\\" + name).c_str());
     }
     g_compressedFolder.clear();
+}
+
+// The fill files and the small files are left with the earliest times, as a shredded file is: a FILETIME
+// of 0 would leave them as they are (the time of the wipe).
+TEST_F(FreeSpaceTest, FillFilesAndSmallFilesAreLeftWithTheEarliestTimes)
+{
+    m_fakes->SetFreeBytes({40 * KiB, 0});
+    m_fakes->FailCreatesAfter(1 + 2);  // one fill file, two small files (Wine's NTFS: 1024 bytes)
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Fill(method.get()));
+    EXPECT_EQ(1, Resident(method.get()));
+    const std::vector<std::wstring> files = FilesIn(m_folder);
+    ASSERT_EQ(3u, files.size());
+    const uint64_t year1970 = 116444736000000000ULL;
+    for (const std::wstring& name : files) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        ASSERT_TRUE(GetFileAttributesExW((m_folder + L"\\" + name).c_str(), GetFileExInfoStandard, &data));
+        for (const FILETIME& time : {data.ftLastWriteTime, data.ftLastAccessTime}) {
+            EXPECT_LT((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime, year1970) << name;
+        }
+    }
 }
 
 // ---- FillResidentSpace ----

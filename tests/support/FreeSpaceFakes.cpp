@@ -16,6 +16,10 @@ struct FreeSpaceFakes::State {
     bool m_freeSet = false;
     bool m_freeFails = false;
     std::vector<uint64_t> m_freeAnswers;
+    bool m_callerSet = false;
+    std::vector<uint64_t> m_callerAnswers;
+    bool m_takesFilesWhenFull = false;
+    bool m_full = false;  // the last answer in force was 0 free bytes
     uint64_t m_inflateFirst = 0;
     int m_freeCalls = 0;
 
@@ -77,6 +81,10 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURIT
         std::lock_guard<std::mutex> lock(s.m_lock);
         if (s.m_createLimit >= 0 && s.m_creates >= s.m_createLimit) {
             SetLastError(s.m_creates >= FreeSpaceFakes::State::kCreateBound ? ERROR_DISK_FULL : s.m_createError);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (disposition == CREATE_ALWAYS && s.m_full && !s.m_takesFilesWhenFull) {
+            SetLastError(ERROR_DISK_FULL);
             return INVALID_HANDLE_VALUE;
         }
     }
@@ -192,6 +200,7 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
 {
     FreeSpaceFakes::State& s = *g_state;
     uint64_t answer = 0;
+    uint64_t callerAnswer = 0;
     uint64_t inflate = 0;
     {
         std::lock_guard<std::mutex> lock(s.m_lock);
@@ -200,10 +209,17 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
             SetLastError(ERROR_NOT_READY);
             return FALSE;
         }
+        auto inTurn = [call](const std::vector<uint64_t>& answers) -> uint64_t {
+            if (answers.empty()) {
+                return 0;
+            }
+            return answers[static_cast<size_t>(call) < answers.size() ? static_cast<size_t>(call)
+                                                                       : answers.size() - 1];
+        };
         if (s.m_freeSet) {
-            answer = s.m_freeAnswers.empty() ? 0
-                     : s.m_freeAnswers[static_cast<size_t>(call) < s.m_freeAnswers.size()
-                                           ? static_cast<size_t>(call) : s.m_freeAnswers.size() - 1];
+            answer = inTurn(s.m_freeAnswers);
+            callerAnswer = s.m_callerSet ? inTurn(s.m_callerAnswers) : answer;
+            s.m_full = answer == 0;
         } else if (call == 0) {
             inflate = s.m_inflateFirst;
         }
@@ -213,10 +229,13 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
         if (ok && available) {
             available->QuadPart += inflate;
         }
+        if (ok && totalFree) {
+            totalFree->QuadPart += inflate;
+        }
         return ok;
     }
     if (available) {
-        available->QuadPart = answer;
+        available->QuadPart = callerAnswer;
     }
     if (total) {
         total->QuadPart = answer + 64 * 1024 * 1024;
@@ -334,6 +353,19 @@ void FreeSpaceFakes::SetFreeBytes(std::vector<uint64_t> answers)
     m_state->m_freeSet = true;
     m_state->m_freeFails = false;
     m_state->m_freeAnswers = std::move(answers);
+}
+
+void FreeSpaceFakes::SetCallerFreeBytes(std::vector<uint64_t> answers)
+{
+    std::lock_guard<std::mutex> lock(m_state->m_lock);
+    m_state->m_callerSet = true;
+    m_state->m_callerAnswers = std::move(answers);
+}
+
+void FreeSpaceFakes::KeepTakingFillFiles()
+{
+    std::lock_guard<std::mutex> lock(m_state->m_lock);
+    m_state->m_takesFilesWhenFull = true;
 }
 
 void FreeSpaceFakes::InflateFirstFreeBytes(uint64_t extra)

@@ -32,8 +32,16 @@ public:
 
     void SetFolder(std::wstring folder);
 
-    // GetDiskFreeSpaceExW (any root) answers these free bytes in turn; the last one repeats.
+    // GetDiskFreeSpaceExW (any root) answers these free bytes in turn (total free, and available to the
+    // caller unless SetCallerFreeBytes says otherwise); the last one repeats. As on a full drive, once it
+    // has answered 0 a further fill file (created with CREATE_ALWAYS) is refused with ERROR_DISK_FULL,
+    // unless KeepTakingFillFiles was called.
     void SetFreeBytes(std::vector<uint64_t> answers);
+    // The bytes available to the caller that GetDiskFreeSpaceExW answers in turn (a disk quota); the last
+    // one repeats.
+    void SetCallerFreeBytes(std::vector<uint64_t> answers);
+    // The drive takes fill files although its free bytes read 0 (a reserve that the caller may write).
+    void KeepTakingFillFiles();
     // GetDiskFreeSpaceExW answers the real free bytes, the first answer raised by extra bytes.
     void InflateFirstFreeBytes(uint64_t extra);
     // GetDiskFreeSpaceExW fails (ERROR_NOT_READY).
