@@ -394,6 +394,10 @@ LinesLeft ScanImage(const ImageCase& image)
         left.m_files[i] = CountOccurrences(data, item.m_marker);
         std::printf("; %ls %zu of %zu lines left", item.m_name, left.m_files[i],
                     CountOccurrences(MarkerText(item.m_marker, item.m_bytes), item.m_marker));
+        if (left.m_files[i] != 0) {
+            const std::string_view raw(reinterpret_cast<const char*>(data.data()), data.size());
+            std::printf(" (the first at byte %zu)", raw.find(item.m_marker));
+        }
     }
     std::printf("\n");
     return left;
