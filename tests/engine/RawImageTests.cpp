@@ -12,7 +12,8 @@
 // 200-byte file shredded in a folder as the shredding job does it, another has the same files deleted
 // plainly and then the free space wiped as the free-space job does it. On ext4 a third image has the files
 // deleted plainly and then a plain fill written until the file system refuses: what that leaves is the
-// least any fill can leave there (blocks that no writer is given), and the wipe may leave no more.
+// least any fill can leave there, and the wipe may leave no more. (The script takes away ext4's pool of
+// blocks that it gives no writer at all, which would leave a chance part of the deleted files on both.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -421,9 +422,9 @@ TEST_P(OnEachFileSystem, ItsRawImageHoldsNothingOfTheWipedFiles)
 
 INSTANTIATE_TEST_SUITE_P(Images, OnEachFileSystem, ::testing::ValuesIn(kImageCases), CaseName);
 
-// On ext4 even a plain fill run on until the file system refuses leaves a little of the deleted files: a
-// few blocks that the file system gives no writer. The wipe reaches everything else, the blocks kept for
-// root included (the test runs as root, as Wine does here), and so leaves no more than that.
+// On ext4 a plain fill run on until the file system refuses reaches every block a writer can have, the
+// blocks kept for root included (Wine runs as root here), though the free-bytes figure leaves those out.
+// The wipe must reach as much, and so leave no more of the deleted files than the plain fill does.
 TEST(RawExt4Images, TheWipeLeavesNoMoreThanAPlainFillToDiskFull)
 {
     if (EnvironmentValue(L"PELLUMAR_IMAGE_" + Widen(kExt4Wipe.m_name)).empty() ||
