@@ -231,7 +231,11 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         if (!fits) {
             // Not even one cluster fits: the end of a fill that has taken space, or of one on a drive that
             // shows no free bytes. A fill that took nothing of the free bytes it was shown made no headway.
-            if (IsLackOfSpace(extensionError) && (filled > 0 || freeBytes == 0)) {
+            // Some drivers refuse it otherwise on a full volume (the FUSE FAT driver with "not
+            // permitted"): a volume that reads no free bytes is full, as for a refused create.
+            uint64_t left = 0;
+            const bool full = IsLackOfSpace(extensionError) || (ReadFreeBytes(volume, &left) && left == 0);
+            if (full && (filled > 0 || freeBytes == 0)) {
                 break;
             }
             return 0;
