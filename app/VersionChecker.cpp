@@ -66,6 +66,75 @@ const char* ElementBytes(const TiXmlNode* element)
     return text ? text->Value() : nullptr;
 }
 
+// Past the first occurrence of close at or after p; the end of the text when there is none.
+const char* SkipPast(const char* p, const char* close)
+{
+    const char* found = std::strstr(p, close);
+    return found ? found + std::strlen(close) : p + std::strlen(p);
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// What TinyXML takes for the first character of an element's name: a letter, '_', or any byte from 0x7F.
+bool IsNameStart(char c)
+{
+    return IsLetter(c) || c == '_' || static_cast<unsigned char>(c) >= 0x7F;
+}
+
+// "<?xml" in any case: the parser reads a declaration there.
+bool IsDeclarationStart(const char* p)
+{
+    if (p[0] != '<' || p[1] != '?')
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (!p[2 + i] || (p[2 + i] | 0x20) != "xml"[i])
+            return false;
+    return true;
+}
+
+// The end (past its '>') of the declaration at p when it is plainly "<?xml" followed by blank-separated
+// name="value" pairs (names of letters, values of letters, digits and ".-_:", either quote) and "?>" or
+// ">": the parser then ends it at that same '>'. nullptr for any other form.
+const char* PlainDeclarationEnd(const char* p)
+{
+    p += 5;
+    for (;;) {
+        const char* const start = p;
+        while (IsBlank(*p))
+            ++p;
+        if (*p == '>')
+            return p + 1;
+        if (*p == '?' && p[1] == '>')
+            return p + 2;
+        if (p == start || !IsLetter(*p))
+            return nullptr;
+        while (IsLetter(*p))
+            ++p;
+        while (IsBlank(*p))
+            ++p;
+        if (*p++ != '=')
+            return nullptr;
+        while (IsBlank(*p))
+            ++p;
+        const char quote = *p;
+        if (quote != '"' && quote != '\'')
+            return nullptr;
+        ++p;
+        while (IsLetter(*p) || (*p >= '0' && *p <= '9') || *p == '.' || *p == '-' || *p == '_' || *p == ':')
+            ++p;
+        if (*p++ != quote)
+            return nullptr;
+    }
+}
+
 void SetStepTimeouts(HINTERNET handle, const CVersionChecker::Limits& limits)
 {
     DWORD timeout = limits.stepTimeoutMs;
@@ -178,30 +247,34 @@ bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
 {
     if (!text)
         return false;
-    // Skips past the first occurrence of close at or after p; the end of the text when there is none.
-    auto skipPast = [](const char* p, const char* close) {
-        const char* found = std::strstr(p, close);
-        return found ? found + std::strlen(close) : p + std::strlen(p);
-    };
+    // The count follows TinyXML's reading of the text, so that it never falls below the parser's depth:
+    // every element the parser could open is counted, and the count goes down only where the parser's
+    // does. What the parser ends at its first '>' ("<!" markup, "<?" other than a declaration, end tags,
+    // a '<' before anything that cannot start a name) is skipped to that '>'; an end tag lowers the count
+    // only inside an element (at the top the parser takes it for an unknown node); a character
+    // reference ("&#") runs to the next ';' in text and in quoted values, because the parser's does,
+    // whatever lies between; and a declaration that is not plainly name="value" pairs is refused whole,
+    // since the parser may read a '>' inside it as part of a quoted value.
     int depth = 0;
     const char* p = text;
     while (*p) {
+        if (*p == '&' && p[1] == '#') {
+            p = SkipPast(p + 2, ";");
+            continue;
+        }
         if (*p != '<') {
             ++p;
             continue;
         }
         if (std::strncmp(p, "<!--", 4) == 0) {
-            p = skipPast(p + 4, "-->");
+            p = SkipPast(p + 4, "-->");
         } else if (std::strncmp(p, "<![CDATA[", 9) == 0) {
-            p = skipPast(p + 9, "]]>");
-        } else if (p[1] == '?') {
-            p = skipPast(p + 2, "?>");
-        } else if (p[1] == '!') {
-            p = skipPast(p + 2, ">");
-        } else if (p[1] == '/') {
-            --depth;
-            p = skipPast(p + 2, ">");
-        } else {
+            p = SkipPast(p + 9, "]]>");
+        } else if (IsDeclarationStart(p)) {
+            p = PlainDeclarationEnd(p);
+            if (!p)
+                return true;
+        } else if (IsNameStart(p[1])) {
             // A start tag, to its '>' with quoted values skipped whole (a quoted "/>" ends nothing).
             ++p;
             char previous = 0;
@@ -209,7 +282,7 @@ bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
                 if (*p == '"' || *p == '\'') {
                     const char quote = *p++;
                     while (*p && *p != quote)
-                        ++p;
+                        p = (*p == '&' && p[1] == '#') ? SkipPast(p + 2, ";") : p + 1;
                     if (*p)
                         ++p;
                     previous = quote;
@@ -222,6 +295,10 @@ bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
             ++p;
             if (previous != '/' && ++depth > maxDepth)
                 return true;
+        } else {
+            if (p[1] == '/' && depth > 0)
+                --depth;
+            p = SkipPast(p + 1, ">");
         }
     }
     return false;

@@ -78,8 +78,10 @@ public:
     CString GetServerName() const;
     CString GetObjectPath() const;
 
-    // True when the element nesting of text goes deeper than maxDepth (comments, CDATA, declarations
-    // and quoted attribute values do not count).
+    // True when the element nesting of text, as TinyXML would read it, may go deeper than maxDepth. The
+    // count is an upper bound of the parser's depth (comments, CDATA, declarations, other markup and
+    // quoted attribute values do not nest; an end tag at the top lowers nothing); a declaration in any
+    // form but plain name="value" pairs is counted as too deep, since the parser's end of it is unsure.
     static bool NestsDeeperThan(const char* text, int maxDepth);
 
 private:
