@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
+
+#include "framework/Wnd.h"
 
 namespace {
 
@@ -145,15 +148,33 @@ void SetStepTimeouts(HINTERNET handle, const CVersionChecker::Limits& limits)
     ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof(retries));
 }
 
+// One exchange with the feed's server, shared by the check and the thread that runs it: the check waits
+// for it only until the deadline, and a thread still held by the server after that keeps what it uses.
+struct FeedExchange {
+    CString server;
+    CString path;
+    CVersionChecker::Limits limits;
+    ULONGLONG started = 0;
+    HINTERNET session = nullptr;
+    HANDLE done = nullptr;       // set when the exchange has ended and closed its handles
+    std::string body;
+    bool answered = false;       // an HTTP 200 answer, read to its end within the deadline
+    ~FeedExchange()
+    {
+        if (done)
+            ::CloseHandle(done);
+    }
+    bool PastDeadline() const { return ::GetTickCount64() - started >= limits.deadlineMs; }
+};
+
 // Reads the whole body into *body; false when a read fails, the body is too long or the deadline passes.
 // Each step asks what has arrived first (bounded by the receive time-out) and reads only that, so a
 // server that drips its answer cannot hold a read past the deadline.
-bool ReadBody(HINTERNET request, const CVersionChecker::Limits& limits, std::string* body)
+bool ReadBody(HINTERNET request, const FeedExchange& exchange, std::string* body)
 {
-    const ULONGLONG started = ::GetTickCount64();
     char buffer[1024];
     for (;;) {
-        if (::GetTickCount64() - started > limits.deadlineMs)
+        if (exchange.PastDeadline())
             return false;
         DWORD available = 0;
         if (!::InternetQueryDataAvailable(request, &available, 0, 0))
@@ -169,10 +190,90 @@ bool ReadBody(HINTERNET request, const CVersionChecker::Limits& limits, std::str
                 return body->size() == announced;
             return true;
         }
-        if (body->size() + got > limits.maxBodyBytes)
+        if (body->size() + got > exchange.limits.maxBodyBytes)
             return false;
         body->append(buffer, got);
     }
+}
+
+// Connect, send, status and body, then every handle closed once (the session included).
+void RunExchange(FeedExchange& exchange)
+{
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    if (!exchange.server.IsEmpty())
+        connection = ::InternetConnectW(exchange.session, exchange.server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection && !exchange.PastDeadline())
+        request = ::HttpOpenRequestW(connection, L"GET", exchange.path, L"HTTP/1.1", nullptr, nullptr,
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT, 0);
+    if (request) {
+        // Wine does not pass the session's time-outs on to its requests: the request gets its own.
+        SetStepTimeouts(request, exchange.limits);
+        DWORD status = 0;
+        DWORD size = sizeof(status);
+        exchange.answered = ::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
+                            !exchange.PastDeadline() &&
+                            ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+                            status == HTTP_STATUS_OK && ReadBody(request, exchange, &exchange.body) &&
+                            !exchange.PastDeadline();
+    }
+    if (request)
+        ::InternetCloseHandle(request);
+    if (connection)
+        ::InternetCloseHandle(connection);
+    ::InternetCloseHandle(exchange.session);
+}
+
+DWORD WINAPI ExchangeThread(void* parameter)
+{
+    std::unique_ptr<std::shared_ptr<FeedExchange>> exchange(static_cast<std::shared_ptr<FeedExchange>*>(parameter));
+    RunExchange(**exchange);
+    ::SetEvent((*exchange)->done);
+    return 0;
+}
+
+// Waits for event until deadlineMs after started, answering the calling thread's messages meanwhile (a
+// window of the thread stays responsive). True when the event came in time. A WM_QUIT ends the answering
+// and is posted again for the loops around.
+bool WaitAnsweringMessages(HANDLE event, ULONGLONG started, DWORD deadlineMs)
+{
+    bool quit = false;
+    WPARAM quitCode = 0;
+    bool arrived = false;
+    for (;;) {
+        const ULONGLONG elapsed = ::GetTickCount64() - started;
+        if (elapsed >= deadlineMs) {
+            arrived = ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+            break;
+        }
+        const DWORD remaining = static_cast<DWORD>(deadlineMs - elapsed);
+        const DWORD woke = quit ? ::WaitForSingleObject(event, remaining)
+                                : ::MsgWaitForMultipleObjectsEx(1, &event, remaining, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0) {
+            arrived = true;
+            break;
+        }
+        if (woke == WAIT_TIMEOUT)
+            continue;
+        if (woke != WAIT_OBJECT_0 + 1)
+            break;
+        MSG msg;
+        while (!quit && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = msg.wParam;
+                break;
+            }
+            if (!CWnd::WalkPreTranslateTree(&msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+    }
+    if (quit)
+        ::PostQuitMessage(static_cast<int>(quitCode));
+    return arrived;
 }
 
 }
@@ -347,40 +448,33 @@ BOOL CVersionChecker::ParseFeed(const char* text)
 CUpdateInfo* CVersionChecker::Check(const ProductVersion& running, HINTERNET session)
 {
     m_pInfo.reset();
-    HINTERNET connection = nullptr;
-    HINTERNET request = nullptr;
-    bool succeeded = false;
-    const CString server = GetServerName();
-    const CString path = GetObjectPath();
-    std::string body;
-
     SetStepTimeouts(session, m_limits);
-    if (!server.IsEmpty())
-        connection = ::InternetConnectW(session, server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
-                                        INTERNET_SERVICE_HTTP, 0, 0);
-    if (connection)
-        request = ::HttpOpenRequestW(connection, L"GET", path, L"HTTP/1.1", nullptr, nullptr,
-                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT, 0);
-    if (request) {
-        // Wine does not pass the session's time-outs on to its requests: the request gets its own.
-        SetStepTimeouts(request, m_limits);
-        DWORD status = 0;
-        DWORD size = sizeof(status);
-        if (::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
-            ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
-            status == HTTP_STATUS_OK && ReadBody(request, m_limits, &body) && ParseFeed(body.c_str())) {
-            m_pInfo->m_upToDate = IsUpToDate(running, m_pInfo->m_version) ? TRUE : FALSE;
-            succeeded = true;
-        }
-    }
 
-    if (request)
-        ::InternetCloseHandle(request);
-    if (connection)
-        ::InternetCloseHandle(connection);
-    if (session)
+    // The exchange runs on a thread of its own, and the check waits for it only until the deadline: a
+    // server that answers a byte at a time, or with header lines that never end, holds neither the check
+    // nor the caller's window (step time-outs restart with every byte and cannot bound the whole).
+    auto exchange = std::make_shared<FeedExchange>();
+    exchange->server = GetServerName();
+    exchange->path = GetObjectPath();
+    exchange->limits = m_limits;
+    exchange->session = session;
+    exchange->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    exchange->started = ::GetTickCount64();
+    auto* handOver = new std::shared_ptr<FeedExchange>(exchange);
+    HANDLE thread = exchange->done ? ::CreateThread(nullptr, 0, ExchangeThread, handOver, 0, nullptr) : nullptr;
+    if (!thread) {
+        delete handOver;
         ::InternetCloseHandle(session);
-    if (!succeeded)
-        m_pInfo.reset();
-    return m_pInfo.get();
+        return nullptr;
+    }
+    ::CloseHandle(thread);
+
+    // Past the deadline the thread is left to end by itself (it closes its handles when WinINet lets go).
+    if (WaitAnsweringMessages(exchange->done, exchange->started, m_limits.deadlineMs) && exchange->answered &&
+        ParseFeed(exchange->body.c_str())) {
+        m_pInfo->m_upToDate = IsUpToDate(running, m_pInfo->m_version) ? TRUE : FALSE;
+        return m_pInfo.get();
+    }
+    m_pInfo.reset();
+    return nullptr;
 }

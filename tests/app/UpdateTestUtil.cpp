@@ -1,5 +1,6 @@
 #include "UpdateTestUtil.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@ struct RedirectState {
     INTERNET_PORT requested = 0;
     std::mutex lock;
     std::map<HINTERNET, int> closes;   // handles handed out and how often each was closed
+    std::atomic<int> calls{ 0 };       // fakes running now (a check's thread may outlive the check)
     ImportPatch<ConnectFn>* connect = nullptr;
     ImportPatch<OpenRequestFn>* open = nullptr;
     ImportPatch<CloseFn>* close = nullptr;
@@ -40,9 +42,15 @@ std::unique_ptr<ImportPatch<ConnectFn>> g_connect;
 std::unique_ptr<ImportPatch<OpenRequestFn>> g_open;
 std::unique_ptr<ImportPatch<CloseFn>> g_close;
 
+struct CallUnderWay {
+    CallUnderWay() { ++g_state->calls; }
+    ~CallUnderWay() { --g_state->calls; }
+};
+
 HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
                              DWORD service, DWORD flags, DWORD_PTR context)
 {
+    CallUnderWay underWay;
     g_state->requested = port;
     if (port == INTERNET_DEFAULT_HTTP_PORT) {
         server = L"127.0.0.1";
@@ -59,6 +67,7 @@ HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT po
 HINTERNET WINAPI FakeOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
                                  LPCWSTR* accept, DWORD flags, DWORD_PTR context)
 {
+    CallUnderWay underWay;
     HINTERNET h = g_open->Original()(connection, verb, object, version, referrer, accept, flags, context);
     if (h) {
         std::lock_guard<std::mutex> hold(g_state->lock);
@@ -69,6 +78,7 @@ HINTERNET WINAPI FakeOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR obj
 
 BOOL WINAPI SpyClose(HINTERNET handle)
 {
+    CallUnderWay underWay;
     {
         std::lock_guard<std::mutex> hold(g_state->lock);
         auto it = g_state->closes.find(handle);
@@ -94,6 +104,8 @@ RedirectPort80::~RedirectPort80()
     g_close.reset();
     g_open.reset();
     g_connect.reset();
+    while (g_state->calls > 0)
+        ::Sleep(1);
     delete g_state;
     g_state = nullptr;
 }
