@@ -23,7 +23,7 @@ public:
         EndlessHeaders,   // the status line, then header lines one per dripMs (0: as fast as possible), never the end
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
-    static constexpr DWORD kEndlessMs = 8000;
+    static constexpr DWORD kEndlessMs = 6000;
     struct Answer {
         int status = 200;
         std::string body;
