@@ -222,7 +222,8 @@ void RunExchange(FeedExchange& exchange)
         ::InternetCloseHandle(request);
     if (connection)
         ::InternetCloseHandle(connection);
-    ::InternetCloseHandle(exchange.session);
+    if (exchange.session)
+        ::InternetCloseHandle(exchange.session);
 }
 
 DWORD WINAPI ExchangeThread(void* parameter)
@@ -464,7 +465,8 @@ CUpdateInfo* CVersionChecker::Check(const ProductVersion& running, HINTERNET ses
     HANDLE thread = exchange->done ? ::CreateThread(nullptr, 0, ExchangeThread, handOver, 0, nullptr) : nullptr;
     if (!thread) {
         delete handOver;
-        ::InternetCloseHandle(session);
+        if (session)
+            ::InternetCloseHandle(session);
         return nullptr;
     }
     ::CloseHandle(thread);
