@@ -130,6 +130,15 @@ bool RedirectPort80::EachClosedOnce() const
     return true;
 }
 
+bool RedirectPort80::NoneClosedTwice() const
+{
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    for (auto& entry : g_state->closes)
+        if (entry.second > 1)
+            return false;
+    return true;
+}
+
 INTERNET_PORT RedirectPort80::RequestedPort() const
 {
     return g_state->requested;

@@ -27,6 +27,8 @@ public:
     // Handles handed out, and whether each was closed exactly once.
     int Opened() const;
     bool EachClosedOnce() const;
+    // No handle closed more than once (one still held by a check's thread may be open yet).
+    bool NoneClosedTwice() const;
     // The port the checker asked for last.
     INTERNET_PORT RequestedPort() const;
 };
