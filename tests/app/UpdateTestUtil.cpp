@@ -23,6 +23,7 @@ std::string FeedText(const std::string& version, const std::string& url, const s
 
 namespace {
 
+using OpenFn = decltype(::InternetOpenW);
 using ConnectFn = decltype(::InternetConnectW);
 using OpenRequestFn = decltype(::HttpOpenRequestW);
 using CloseFn = decltype(::InternetCloseHandle);
@@ -38,6 +39,7 @@ struct RedirectState {
     ImportPatch<CloseFn>* close = nullptr;
 };
 RedirectState* g_state = nullptr;
+std::unique_ptr<ImportPatch<OpenFn>> g_session;
 std::unique_ptr<ImportPatch<ConnectFn>> g_connect;
 std::unique_ptr<ImportPatch<OpenRequestFn>> g_open;
 std::unique_ptr<ImportPatch<CloseFn>> g_close;
@@ -46,6 +48,18 @@ struct CallUnderWay {
     CallUnderWay() { ++g_state->calls; }
     ~CallUnderWay() { --g_state->calls; }
 };
+
+// Sessions are counted too: WinINet hands a closed handle's value out again, to any kind of handle.
+HINTERNET WINAPI SpyOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags)
+{
+    CallUnderWay underWay;
+    HINTERNET h = g_session->Original()(agent, access, proxy, bypass, flags);
+    if (h) {
+        std::lock_guard<std::mutex> hold(g_state->lock);
+        g_state->closes[h] = 0;
+    }
+    return h;
+}
 
 HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
                              DWORD service, DWORD flags, DWORD_PTR context)
@@ -94,6 +108,7 @@ RedirectPort80::RedirectPort80(USHORT port)
 {
     g_state = new RedirectState;
     g_state->port = port;
+    g_session = std::make_unique<ImportPatch<OpenFn>>("InternetOpenW", &SpyOpen);
     g_connect = std::make_unique<ImportPatch<ConnectFn>>("InternetConnectW", &FakeConnect);
     g_open = std::make_unique<ImportPatch<OpenRequestFn>>("HttpOpenRequestW", &FakeOpenRequest);
     g_close = std::make_unique<ImportPatch<CloseFn>>("InternetCloseHandle", &SpyClose);
@@ -104,6 +119,7 @@ RedirectPort80::~RedirectPort80()
     g_close.reset();
     g_open.reset();
     g_connect.reset();
+    g_session.reset();
     while (g_state->calls > 0)
         ::Sleep(1);
     delete g_state;
@@ -112,7 +128,7 @@ RedirectPort80::~RedirectPort80()
 
 bool RedirectPort80::IsActive() const
 {
-    return g_connect->IsActive() && g_open->IsActive() && g_close->IsActive();
+    return g_session->IsActive() && g_connect->IsActive() && g_open->IsActive() && g_close->IsActive();
 }
 
 int RedirectPort80::Opened() const

@@ -18,7 +18,8 @@ std::string FeedText(const std::string& version, const std::string& url,
 
 // The checker always connects to port 80; the feed tests serve it from a port of their own. While the
 // object lives, InternetConnectW to port 80 goes to 127.0.0.1:port instead (whatever host was named),
-// and the handles InternetConnectW and HttpOpenRequestW hand out are counted against their closes.
+// and the handles InternetOpenW, InternetConnectW and HttpOpenRequestW hand out are counted against their
+// closes.
 class RedirectPort80 {
 public:
     explicit RedirectPort80(USHORT port);
