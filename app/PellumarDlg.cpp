@@ -365,7 +365,7 @@ void CPellumarDlg::CheckForUpdate(BOOL reportUpToDate)
     CUpdateInfo* info = session ? checker.Check(running, session) : nullptr;
 
     if (m_ending) {
-        // Told to end meanwhile: nothing more.
+        // Told to end while the feed was fetched (its messages are answered meanwhile): nothing more.
     } else if (info && !info->m_upToDate) {
         CVersionUpdaterDlg offer(info);
         m_pUpdateDlg = &offer;

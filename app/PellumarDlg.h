@@ -22,7 +22,9 @@ public:
     explicit CPellumarDlg(BOOL startHidden);
 
     // The update check as the window runs it: TRUE reports "up-to-date" (an interactive check), FALSE is
-    // the silent one. One check at a time; nothing after the window has been told to end.
+    // the silent one. One check at a time; nothing after the window has been told to end. While the feed
+    // is fetched (at most the check's deadline) the window goes on answering its messages, so Exit, the
+    // close request and a second start's show request are handled at once.
     void CheckForUpdate(BOOL reportUpToDate);
 
     // The feed's address and the check's bounds (the makers' feed and the program's bounds by default).

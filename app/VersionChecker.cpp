@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
+
+#include "framework/Wnd.h"
 
 namespace {
 
@@ -66,6 +69,75 @@ const char* ElementBytes(const TiXmlNode* element)
     return text ? text->Value() : nullptr;
 }
 
+// Past the first occurrence of close at or after p; the end of the text when there is none.
+const char* SkipPast(const char* p, const char* close)
+{
+    const char* found = std::strstr(p, close);
+    return found ? found + std::strlen(close) : p + std::strlen(p);
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// What TinyXML takes for the first character of an element's name: a letter, '_', or any byte from 0x7F.
+bool IsNameStart(char c)
+{
+    return IsLetter(c) || c == '_' || static_cast<unsigned char>(c) >= 0x7F;
+}
+
+// "<?xml" in any case: the parser reads a declaration there.
+bool IsDeclarationStart(const char* p)
+{
+    if (p[0] != '<' || p[1] != '?')
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (!p[2 + i] || (p[2 + i] | 0x20) != "xml"[i])
+            return false;
+    return true;
+}
+
+// The end (past its '>') of the declaration at p when it is plainly "<?xml" followed by blank-separated
+// name="value" pairs (names of letters, values of letters, digits and ".-_:", either quote) and "?>" or
+// ">": the parser then ends it at that same '>'. nullptr for any other form.
+const char* PlainDeclarationEnd(const char* p)
+{
+    p += 5;
+    for (;;) {
+        const char* const start = p;
+        while (IsBlank(*p))
+            ++p;
+        if (*p == '>')
+            return p + 1;
+        if (*p == '?' && p[1] == '>')
+            return p + 2;
+        if (p == start || !IsLetter(*p))
+            return nullptr;
+        while (IsLetter(*p))
+            ++p;
+        while (IsBlank(*p))
+            ++p;
+        if (*p++ != '=')
+            return nullptr;
+        while (IsBlank(*p))
+            ++p;
+        const char quote = *p;
+        if (quote != '"' && quote != '\'')
+            return nullptr;
+        ++p;
+        while (IsLetter(*p) || (*p >= '0' && *p <= '9') || *p == '.' || *p == '-' || *p == '_' || *p == ':')
+            ++p;
+        if (*p++ != quote)
+            return nullptr;
+    }
+}
+
 void SetStepTimeouts(HINTERNET handle, const CVersionChecker::Limits& limits)
 {
     DWORD timeout = limits.stepTimeoutMs;
@@ -76,15 +148,33 @@ void SetStepTimeouts(HINTERNET handle, const CVersionChecker::Limits& limits)
     ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof(retries));
 }
 
+// One exchange with the feed's server, shared by the check and the thread that runs it: the check waits
+// for it only until the deadline, and a thread still held by the server after that keeps what it uses.
+struct FeedExchange {
+    CString server;
+    CString path;
+    CVersionChecker::Limits limits;
+    ULONGLONG started = 0;
+    HINTERNET session = nullptr;
+    HANDLE done = nullptr;       // set when the exchange has ended and closed its handles
+    std::string body;
+    bool answered = false;       // an HTTP 200 answer, read to its end within the deadline
+    ~FeedExchange()
+    {
+        if (done)
+            ::CloseHandle(done);
+    }
+    bool PastDeadline() const { return ::GetTickCount64() - started >= limits.deadlineMs; }
+};
+
 // Reads the whole body into *body; false when a read fails, the body is too long or the deadline passes.
 // Each step asks what has arrived first (bounded by the receive time-out) and reads only that, so a
 // server that drips its answer cannot hold a read past the deadline.
-bool ReadBody(HINTERNET request, const CVersionChecker::Limits& limits, std::string* body)
+bool ReadBody(HINTERNET request, const FeedExchange& exchange, std::string* body)
 {
-    const ULONGLONG started = ::GetTickCount64();
     char buffer[1024];
     for (;;) {
-        if (::GetTickCount64() - started > limits.deadlineMs)
+        if (exchange.PastDeadline())
             return false;
         DWORD available = 0;
         if (!::InternetQueryDataAvailable(request, &available, 0, 0))
@@ -100,10 +190,91 @@ bool ReadBody(HINTERNET request, const CVersionChecker::Limits& limits, std::str
                 return body->size() == announced;
             return true;
         }
-        if (body->size() + got > limits.maxBodyBytes)
+        if (body->size() + got > exchange.limits.maxBodyBytes)
             return false;
         body->append(buffer, got);
     }
+}
+
+// Connect, send, status and body, then every handle closed once (the session included).
+void RunExchange(FeedExchange& exchange)
+{
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+    if (!exchange.server.IsEmpty())
+        connection = ::InternetConnectW(exchange.session, exchange.server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection && !exchange.PastDeadline())
+        request = ::HttpOpenRequestW(connection, L"GET", exchange.path, L"HTTP/1.1", nullptr, nullptr,
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT, 0);
+    if (request) {
+        // Wine does not pass the session's time-outs on to its requests: the request gets its own.
+        SetStepTimeouts(request, exchange.limits);
+        DWORD status = 0;
+        DWORD size = sizeof(status);
+        exchange.answered = ::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
+                            !exchange.PastDeadline() &&
+                            ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
+                            status == HTTP_STATUS_OK && ReadBody(request, exchange, &exchange.body) &&
+                            !exchange.PastDeadline();
+    }
+    if (request)
+        ::InternetCloseHandle(request);
+    if (connection)
+        ::InternetCloseHandle(connection);
+    if (exchange.session)
+        ::InternetCloseHandle(exchange.session);
+}
+
+DWORD WINAPI ExchangeThread(void* parameter)
+{
+    std::unique_ptr<std::shared_ptr<FeedExchange>> exchange(static_cast<std::shared_ptr<FeedExchange>*>(parameter));
+    RunExchange(**exchange);
+    ::SetEvent((*exchange)->done);
+    return 0;
+}
+
+// Waits for event until deadlineMs after started, answering the calling thread's messages meanwhile (a
+// window of the thread stays responsive). True when the event came in time. A WM_QUIT ends the answering
+// and is posted again for the loops around.
+bool WaitAnsweringMessages(HANDLE event, ULONGLONG started, DWORD deadlineMs)
+{
+    bool quit = false;
+    WPARAM quitCode = 0;
+    bool arrived = false;
+    for (;;) {
+        const ULONGLONG elapsed = ::GetTickCount64() - started;
+        if (elapsed >= deadlineMs) {
+            arrived = ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+            break;
+        }
+        const DWORD remaining = static_cast<DWORD>(deadlineMs - elapsed);
+        const DWORD woke = quit ? ::WaitForSingleObject(event, remaining)
+                                : ::MsgWaitForMultipleObjectsEx(1, &event, remaining, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0) {
+            arrived = true;
+            break;
+        }
+        if (woke == WAIT_TIMEOUT)
+            continue;
+        if (woke != WAIT_OBJECT_0 + 1)
+            break;
+        MSG msg;
+        while (!quit && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = msg.wParam;
+                break;
+            }
+            if (!CWnd::WalkPreTranslateTree(&msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+    }
+    if (quit)
+        ::PostQuitMessage(static_cast<int>(quitCode));
+    return arrived;
 }
 
 }
@@ -178,30 +349,34 @@ bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
 {
     if (!text)
         return false;
-    // Skips past the first occurrence of close at or after p; the end of the text when there is none.
-    auto skipPast = [](const char* p, const char* close) {
-        const char* found = std::strstr(p, close);
-        return found ? found + std::strlen(close) : p + std::strlen(p);
-    };
+    // The count follows TinyXML's reading of the text, so that it never falls below the parser's depth:
+    // every element the parser could open is counted, and the count goes down only where the parser's
+    // does. What the parser ends at its first '>' ("<!" markup, "<?" other than a declaration, end tags,
+    // a '<' before anything that cannot start a name) is skipped to that '>'; an end tag lowers the count
+    // only inside an element (at the top the parser takes it for an unknown node); a character
+    // reference ("&#") runs to the next ';' in text and in quoted values, because the parser's does,
+    // whatever lies between; and a declaration that is not plainly name="value" pairs is refused whole,
+    // since the parser may read a '>' inside it as part of a quoted value.
     int depth = 0;
     const char* p = text;
     while (*p) {
+        if (*p == '&' && p[1] == '#') {
+            p = SkipPast(p + 2, ";");
+            continue;
+        }
         if (*p != '<') {
             ++p;
             continue;
         }
         if (std::strncmp(p, "<!--", 4) == 0) {
-            p = skipPast(p + 4, "-->");
+            p = SkipPast(p + 4, "-->");
         } else if (std::strncmp(p, "<![CDATA[", 9) == 0) {
-            p = skipPast(p + 9, "]]>");
-        } else if (p[1] == '?') {
-            p = skipPast(p + 2, "?>");
-        } else if (p[1] == '!') {
-            p = skipPast(p + 2, ">");
-        } else if (p[1] == '/') {
-            --depth;
-            p = skipPast(p + 2, ">");
-        } else {
+            p = SkipPast(p + 9, "]]>");
+        } else if (IsDeclarationStart(p)) {
+            p = PlainDeclarationEnd(p);
+            if (!p)
+                return true;
+        } else if (IsNameStart(p[1])) {
             // A start tag, to its '>' with quoted values skipped whole (a quoted "/>" ends nothing).
             ++p;
             char previous = 0;
@@ -209,7 +384,7 @@ bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
                 if (*p == '"' || *p == '\'') {
                     const char quote = *p++;
                     while (*p && *p != quote)
-                        ++p;
+                        p = (*p == '&' && p[1] == '#') ? SkipPast(p + 2, ";") : p + 1;
                     if (*p)
                         ++p;
                     previous = quote;
@@ -222,6 +397,10 @@ bool CVersionChecker::NestsDeeperThan(const char* text, int maxDepth)
             ++p;
             if (previous != '/' && ++depth > maxDepth)
                 return true;
+        } else {
+            if (p[1] == '/' && depth > 0)
+                --depth;
+            p = SkipPast(p + 1, ">");
         }
     }
     return false;
@@ -270,40 +449,34 @@ BOOL CVersionChecker::ParseFeed(const char* text)
 CUpdateInfo* CVersionChecker::Check(const ProductVersion& running, HINTERNET session)
 {
     m_pInfo.reset();
-    HINTERNET connection = nullptr;
-    HINTERNET request = nullptr;
-    bool succeeded = false;
-    const CString server = GetServerName();
-    const CString path = GetObjectPath();
-    std::string body;
-
     SetStepTimeouts(session, m_limits);
-    if (!server.IsEmpty())
-        connection = ::InternetConnectW(session, server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
-                                        INTERNET_SERVICE_HTTP, 0, 0);
-    if (connection)
-        request = ::HttpOpenRequestW(connection, L"GET", path, L"HTTP/1.1", nullptr, nullptr,
-                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT, 0);
-    if (request) {
-        // Wine does not pass the session's time-outs on to its requests: the request gets its own.
-        SetStepTimeouts(request, m_limits);
-        DWORD status = 0;
-        DWORD size = sizeof(status);
-        if (::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
-            ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
-            status == HTTP_STATUS_OK && ReadBody(request, m_limits, &body) && ParseFeed(body.c_str())) {
-            m_pInfo->m_upToDate = IsUpToDate(running, m_pInfo->m_version) ? TRUE : FALSE;
-            succeeded = true;
-        }
-    }
 
-    if (request)
-        ::InternetCloseHandle(request);
-    if (connection)
-        ::InternetCloseHandle(connection);
-    if (session)
-        ::InternetCloseHandle(session);
-    if (!succeeded)
-        m_pInfo.reset();
-    return m_pInfo.get();
+    // The exchange runs on a thread of its own, and the check waits for it only until the deadline: a
+    // server that answers a byte at a time, or with header lines that never end, holds neither the check
+    // nor the caller's window (step time-outs restart with every byte and cannot bound the whole).
+    auto exchange = std::make_shared<FeedExchange>();
+    exchange->server = GetServerName();
+    exchange->path = GetObjectPath();
+    exchange->limits = m_limits;
+    exchange->session = session;
+    exchange->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    exchange->started = ::GetTickCount64();
+    auto* handOver = new std::shared_ptr<FeedExchange>(exchange);
+    HANDLE thread = exchange->done ? ::CreateThread(nullptr, 0, ExchangeThread, handOver, 0, nullptr) : nullptr;
+    if (!thread) {
+        delete handOver;
+        if (session)
+            ::InternetCloseHandle(session);
+        return nullptr;
+    }
+    ::CloseHandle(thread);
+
+    // Past the deadline the thread is left to end by itself (it closes its handles when WinINet lets go).
+    if (WaitAnsweringMessages(exchange->done, exchange->started, m_limits.deadlineMs) && exchange->answered &&
+        ParseFeed(exchange->body.c_str())) {
+        m_pInfo->m_upToDate = IsUpToDate(running, m_pInfo->m_version) ? TRUE : FALSE;
+        return m_pInfo.get();
+    }
+    m_pInfo.reset();
+    return nullptr;
 }

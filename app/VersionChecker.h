@@ -51,7 +51,7 @@ public:
     struct Limits {
         DWORD stepTimeoutMs = 5000;      // connect, send and each receive
         DWORD connectRetries = 2;
-        DWORD deadlineMs = 20000;        // the whole read of the body
+        DWORD deadlineMs = 20000;        // the whole exchange: connect, send, headers and body
         size_t maxBodyBytes = 64 * 1024; // a longer body is refused
         int maxNesting = 32;             // deeper element nesting is refused before it is parsed
     };
@@ -63,10 +63,12 @@ public:
 
     void SetLimits(const Limits& limits) { m_limits = limits; }
 
-    // Fetches and parses the feed. Takes over session (an InternetOpenW handle) and closes it before it
-    // returns, whatever the outcome. The record (owned by the checker, valid until it is destroyed or the
-    // next check) comes back only from an HTTP 200 answer read to its end and parsed; nullptr for every
-    // failure.
+    // Fetches and parses the feed. Takes over session (an InternetOpenW handle) and closes it, whatever
+    // the outcome. The record (owned by the checker, valid until it is destroyed or the next check) comes
+    // back only from an HTTP 200 answer read to its end within the deadline and parsed; nullptr for every
+    // failure. The exchange runs on a thread of its own: Check returns by the deadline, and answers the
+    // calling thread's messages while it waits (so a window of that thread stays responsive). An exchange
+    // still held by the server at the deadline ends on its thread, which closes the handles then.
     CUpdateInfo* Check(const ProductVersion& running, HINTERNET session);
 
     // Parses feed text (NUL-terminated bytes). TRUE: m_pInfo holds the new record; FALSE: none.
@@ -78,8 +80,10 @@ public:
     CString GetServerName() const;
     CString GetObjectPath() const;
 
-    // True when the element nesting of text goes deeper than maxDepth (comments, CDATA, declarations
-    // and quoted attribute values do not count).
+    // True when the element nesting of text, as TinyXML would read it, may go deeper than maxDepth. The
+    // count is an upper bound of the parser's depth (comments, CDATA, declarations, other markup and
+    // quoted attribute values do not nest; an end tag at the top lowers nothing); a declaration in any
+    // form but plain name="value" pairs is counted as too deep, since the parser's end of it is unsure.
     static bool NestsDeeperThan(const char* text, int maxDepth);
 
 private:

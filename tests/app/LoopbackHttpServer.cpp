@@ -205,6 +205,26 @@ void LoopbackHttpServer::Serve(SOCKET client)
         ::setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
         break;
     }
+    case Send::DripStatus: {
+        const size_t line = head.find("\r\n") + 2;
+        bool sent = true;
+        for (size_t i = 0; i < line && sent && !m_stop; ++i) {
+            sent = SendAll(client, &head[i], 1);
+            waitStop(answer.dripMs);
+        }
+        if (sent && !m_stop)
+            SendAll(client, head.data() + line, head.size() - line) && SendAll(client, answer.body.data(), answer.body.size());
+        break;
+    }
+    case Send::EndlessHeaders: {
+        const std::string status = head.substr(0, head.find("\r\n") + 2);
+        const std::string header = "X-Filler: 0123456789abcdef0123456789abcdef\r\n";
+        const ULONGLONG started = ::GetTickCount64();
+        if (SendAll(client, status.data(), status.size()))
+            while (!m_stop && ::GetTickCount64() - started < kEndlessMs && SendAll(client, header.data(), header.size()))
+                waitStop(answer.dripMs);
+        break;
+    }
     case Send::Unlimited: {
         if (!SendAll(client, head.data(), head.size()))
             break;

@@ -19,7 +19,11 @@ public:
         Drip,         // headers, then the body one byte per dripMs
         CutShort,     // announces the whole body, sends half of it and resets the connection
         Unlimited,    // 200 without a length, body bytes until the client goes away
+        DripStatus,   // the status line one byte per dripMs, then the rest at once
+        EndlessHeaders,   // the status line, then header lines one per dripMs (0: as fast as possible), never the end
     };
+    // How long the endless modes last at most, so that a client that waits for the server ends too.
+    static constexpr DWORD kEndlessMs = 6000;
     struct Answer {
         int status = 200;
         std::string body;

@@ -745,3 +745,56 @@ TEST_F(UpdateRoadTest, ARefusedAddressIsReportedAndTheCloseRequestDuringTheOffer
         EXPECT_TRUE(Shell().empty());
     }
 }
+
+TEST_F(UpdateRoadTest, AServerThatHoldsItsAnswerEndsTheCheckByTheDeadlineAndTheWindowAnswersMeanwhile)
+{
+    StoreSettings(0, 0);
+    SettingsUnderTest dlg(FALSE);
+    UseLoopbackFeed(dlg);
+    CVersionChecker::Limits limits;
+    limits.stepTimeoutMs = 700;
+    limits.connectRetries = 0;
+    limits.deadlineMs = 3000;
+    dlg.SetCheckLimits(limits);
+    using Send = LoopbackHttpServer::Send;
+    struct Mode {
+        const char* name;
+        Send send;
+        DWORD dripMs;
+    };
+    const Mode modes[] = { { "status line a byte at a time", Send::DripStatus, 400 },
+                           { "header lines half a second apart", Send::EndlessHeaders, 500 },
+                           { "header lines as fast as possible", Send::EndlessHeaders, 0 } };
+    std::atomic<bool> answered{ false };
+    int requests = 0;
+    StepScript script;
+    for (const Mode& mode : modes) {
+        script.Step(mode.name, [&] { return Visible(dlg.m_hWnd) && !dlg.IsCheckRunning(); }, [&, mode] {
+            server.Set(kFeedPath, { 200, FeedText("1.0.2", CStringA(server.Url(L"/setup.exe").c_str()).GetString()), mode.send,
+                                    mode.dripMs });
+            answered = false;
+            ++requests;
+            ::PostMessageW(dlg.m_hWnd, WM_COMMAND, ID_TRAY_CHECK_VERSION, 0);
+        });
+        // The server holds the check; a second start's show request (sent, so it waits) is answered.
+        script.Step("held by the server", [&] { return server.Requests(kFeedPath) == requests; }, [&] {
+            std::thread([&, hWnd = dlg.m_hWnd] {
+                ::SendMessageW(hWnd, g_uMsgShowMainWindow, 0, 0);
+                answered = true;
+            }).detach();
+        });
+        script.Step("answered during the check", [&] { return answered.load(); }, [&] {
+            EXPECT_TRUE(dlg.IsCheckRunning()) << mode.name;
+            EXPECT_EQ(Offer(dlg), nullptr);
+        });
+        // Then the deadline: the same as no answer.
+        script.Step("no answer", [&] { return PressBoxWith(L"Application is up-to-date.", dlg.m_hWnd); }, [] {});
+    }
+    script.Step("end", [&] { return !dlg.IsCheckRunning(); }, [&] { dlg.Command(ID_TRAY_EXIT); });
+    EXPECT_EQ(Run(dlg, script), 0);
+    EXPECT_TRUE(script.Finished());
+    EXPECT_EQ(server.Requests(kFeedPath), 3);
+    EXPECT_TRUE(Shell().empty());
+    // The exchanges the server still holds close their handles when WinINet lets go of them.
+    EXPECT_TRUE(redirect.NoneClosedTwice());
+}

@@ -153,33 +153,84 @@ TEST(ParseFeed, TextIsUtf8WithTheAnsiCodePageAsFallback)
     EXPECT_EQ(lines[2].Str(), L"caf\u00E9");
 }
 
+namespace {
+
+std::string Repeat(const std::string& piece, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += piece;
+    return text;
+}
+
+std::string Nested(int depth, const std::string& open)
+{
+    return Repeat(open, depth) + Repeat("</a>", depth);
+}
+
+}
+
 TEST(ParseFeed, NestingIsCappedBeforeTheParserSeesIt)
 {
-    auto nested = [](int depth, const std::string& open) {
-        std::string text;
-        for (int i = 0; i < depth; ++i)
-            text += open;
-        for (int i = 0; i < depth; ++i)
-            text += "</a>";
-        return text;
-    };
     // The feed itself needs three levels; 32 is allowed, 33 is not.
-    std::string at32 = "<P><Win32>" + kItems + "</Win32><Features>" + nested(30, "<a>") + "</Features></P>";
-    std::string at33 = "<P><Win32>" + kItems + "</Win32><Features>" + nested(31, "<a>") + "</Features></P>";
+    std::string at32 = "<P><Win32>" + kItems + "</Win32><Features>" + Nested(30, "<a>") + "</Features></P>";
+    std::string at33 = "<P><Win32>" + kItems + "</Win32><Features>" + Nested(31, "<a>") + "</Features></P>";
     CVersionChecker checker(L"http://h/f.xml");
     EXPECT_TRUE(checker.ParseFeed(at32.c_str()));
     EXPECT_FALSE(checker.ParseFeed(at33.c_str()));
+    const std::string declared = "<?xml version=\"1.0\" encoding=\"utf-8\" standalone='yes'?>" + at32;
+    EXPECT_TRUE(checker.ParseFeed(declared.c_str()));
 
-    // Deep enough to overflow the parser's stack, also hidden behind quoted "/>" that end nothing; the
-    // test process survives to say so.
-    for (const std::string& open : { std::string("<a>"), std::string("<a x=\"/>\">"), std::string("<a x='>'>") }) {
-        SCOPED_TRACE(open);
-        std::string deep = nested(100000, open);
-        EXPECT_TRUE(CVersionChecker::NestsDeeperThan(deep.c_str(), 32));
-        EXPECT_FALSE(checker.ParseFeed(deep.c_str()));
+    // The count never falls below the parser's depth, however the markup around the elements is made.
+    const std::string forty = Repeat("<a>", 40);
+    struct Case {
+        const char* name;
+        std::string text;
+        bool deeper;
+    };
+    const Case cases[] = {
+        { "32 levels", Nested(32, "<a>"), false },
+        { "33 levels", Nested(33, "<a>"), true },
+        { "a quoted \"/>\" ends nothing", Nested(33, "<a x=\"/>\">"), true },
+        { "a quoted '>' ends nothing", Nested(33, "<a x='>'>"), true },
+        // Markup the parser does not know ends at its first '>', whatever follows.
+        { "unknown markup", "<?x>" + forty, true },
+        { "unknown markup closed late by \"?>\"", "<?x>" + forty + "?>", true },
+        { "'<' before a character that starts no name", "<1 x='>" + forty + "'>", true },
+        // A declaration ends at its first '>' too, and one the parser may read otherwise is refused.
+        { "declaration without \"?>\"", "<?xml version='1.0'>" + forty, true },
+        { "declaration with a quote the parser skips", "<?xml y=' version='>" + std::string("<!--'?>") + forty + "-->", true },
+        { "plain declarations", "<?xml version='1.0'?><?XML version = \"1.0\" ?>" + Nested(32, "<a>"), false },
+        // At the top an end tag leaves no depth to lower.
+        { "end tags before the elements", Repeat("</a>", 100) + forty, true },
+        // A character reference runs to the next ';', in text and in a quoted value.
+        { "character reference over end tags", Repeat("<a>", 20) + "&#" + Repeat("</a>", 20) + "#1;" + Repeat("<a>", 20), true },
+        { "character reference in a value", "<a x=\"&#x\"><!--x41;\">" + forty + "-->", true },
+        { "character references that end", Repeat("<a>&#65;&#x42;", 32) + Repeat("</a>", 32), false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CVersionChecker::NestsDeeperThan(c.text.c_str(), 32), c.deeper);
     }
-    std::string six = nested(6000, "<a>");
-    EXPECT_FALSE(checker.ParseFeed(six.c_str()));
+
+    // Deep enough to overflow the parser's stack (each under the 64 KiB body cap where it can be): the
+    // test process survives to say so.
+    const std::string deep[] = {
+        "<?x>" + Repeat("<a>", 20000),
+        "<?xml version='1.0'>" + Repeat("<a>", 20000),
+        Repeat("</a>", 7000) + Repeat("<a>", 7030),
+        "<1 x='>" + Repeat("<a>", 20000) + "'>",
+        "<a>&#" + Repeat("</a>", 20) + "#1;" + Repeat("<a>", 20000),
+        "<a x=\"&#x\"><!--x41;\">" + Repeat("<a>", 20000) + "-->",
+        Nested(100000, "<a>"),
+        Nested(100000, "<a x=\"/>\">"),
+        Nested(100000, "<a x='>'>"),
+        Nested(6000, "<a>"),
+    };
+    for (const std::string& text : deep) {
+        SCOPED_TRACE(text.substr(0, 24));
+        EXPECT_FALSE(checker.ParseFeed(text.c_str()));
+    }
 
     // What does not nest is not counted.
     std::string flat = "<P><!-- <a><a><a> --><![CDATA[<a><a>]]><?pi <a> ?>";

@@ -1,5 +1,6 @@
 #include "UpdateTestUtil.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@ std::string FeedText(const std::string& version, const std::string& url, const s
 
 namespace {
 
+using OpenFn = decltype(::InternetOpenW);
 using ConnectFn = decltype(::InternetConnectW);
 using OpenRequestFn = decltype(::HttpOpenRequestW);
 using CloseFn = decltype(::InternetCloseHandle);
@@ -31,18 +33,38 @@ struct RedirectState {
     INTERNET_PORT requested = 0;
     std::mutex lock;
     std::map<HINTERNET, int> closes;   // handles handed out and how often each was closed
+    std::atomic<int> calls{ 0 };       // fakes running now (a check's thread may outlive the check)
     ImportPatch<ConnectFn>* connect = nullptr;
     ImportPatch<OpenRequestFn>* open = nullptr;
     ImportPatch<CloseFn>* close = nullptr;
 };
 RedirectState* g_state = nullptr;
+std::unique_ptr<ImportPatch<OpenFn>> g_session;
 std::unique_ptr<ImportPatch<ConnectFn>> g_connect;
 std::unique_ptr<ImportPatch<OpenRequestFn>> g_open;
 std::unique_ptr<ImportPatch<CloseFn>> g_close;
 
+struct CallUnderWay {
+    CallUnderWay() { ++g_state->calls; }
+    ~CallUnderWay() { --g_state->calls; }
+};
+
+// Sessions are counted too: WinINet hands a closed handle's value out again, to any kind of handle.
+HINTERNET WINAPI SpyOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags)
+{
+    CallUnderWay underWay;
+    HINTERNET h = g_session->Original()(agent, access, proxy, bypass, flags);
+    if (h) {
+        std::lock_guard<std::mutex> hold(g_state->lock);
+        g_state->closes[h] = 0;
+    }
+    return h;
+}
+
 HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, LPCWSTR user, LPCWSTR password,
                              DWORD service, DWORD flags, DWORD_PTR context)
 {
+    CallUnderWay underWay;
     g_state->requested = port;
     if (port == INTERNET_DEFAULT_HTTP_PORT) {
         server = L"127.0.0.1";
@@ -59,6 +81,7 @@ HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT po
 HINTERNET WINAPI FakeOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version, LPCWSTR referrer,
                                  LPCWSTR* accept, DWORD flags, DWORD_PTR context)
 {
+    CallUnderWay underWay;
     HINTERNET h = g_open->Original()(connection, verb, object, version, referrer, accept, flags, context);
     if (h) {
         std::lock_guard<std::mutex> hold(g_state->lock);
@@ -69,6 +92,7 @@ HINTERNET WINAPI FakeOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR obj
 
 BOOL WINAPI SpyClose(HINTERNET handle)
 {
+    CallUnderWay underWay;
     {
         std::lock_guard<std::mutex> hold(g_state->lock);
         auto it = g_state->closes.find(handle);
@@ -84,6 +108,7 @@ RedirectPort80::RedirectPort80(USHORT port)
 {
     g_state = new RedirectState;
     g_state->port = port;
+    g_session = std::make_unique<ImportPatch<OpenFn>>("InternetOpenW", &SpyOpen);
     g_connect = std::make_unique<ImportPatch<ConnectFn>>("InternetConnectW", &FakeConnect);
     g_open = std::make_unique<ImportPatch<OpenRequestFn>>("HttpOpenRequestW", &FakeOpenRequest);
     g_close = std::make_unique<ImportPatch<CloseFn>>("InternetCloseHandle", &SpyClose);
@@ -94,13 +119,16 @@ RedirectPort80::~RedirectPort80()
     g_close.reset();
     g_open.reset();
     g_connect.reset();
+    g_session.reset();
+    while (g_state->calls > 0)
+        ::Sleep(1);
     delete g_state;
     g_state = nullptr;
 }
 
 bool RedirectPort80::IsActive() const
 {
-    return g_connect->IsActive() && g_open->IsActive() && g_close->IsActive();
+    return g_session->IsActive() && g_connect->IsActive() && g_open->IsActive() && g_close->IsActive();
 }
 
 int RedirectPort80::Opened() const
@@ -114,6 +142,15 @@ bool RedirectPort80::EachClosedOnce() const
     std::lock_guard<std::mutex> hold(g_state->lock);
     for (auto& entry : g_state->closes)
         if (entry.second != 1)
+            return false;
+    return true;
+}
+
+bool RedirectPort80::NoneClosedTwice() const
+{
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    for (auto& entry : g_state->closes)
+        if (entry.second > 1)
             return false;
     return true;
 }

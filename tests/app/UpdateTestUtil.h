@@ -18,7 +18,8 @@ std::string FeedText(const std::string& version, const std::string& url,
 
 // The checker always connects to port 80; the feed tests serve it from a port of their own. While the
 // object lives, InternetConnectW to port 80 goes to 127.0.0.1:port instead (whatever host was named),
-// and the handles InternetConnectW and HttpOpenRequestW hand out are counted against their closes.
+// and the handles InternetOpenW, InternetConnectW and HttpOpenRequestW hand out are counted against their
+// closes.
 class RedirectPort80 {
 public:
     explicit RedirectPort80(USHORT port);
@@ -27,6 +28,8 @@ public:
     // Handles handed out, and whether each was closed exactly once.
     int Opened() const;
     bool EachClosedOnce() const;
+    // No handle closed more than once (one still held by a check's thread may be open yet).
+    bool NoneClosedTwice() const;
     // The port the checker asked for last.
     INTERNET_PORT RequestedPort() const;
 };
