@@ -26,8 +26,8 @@ function(pellumar_add_tmpfs_test name)
   if(T_EXT4_IMAGE)
     set(image --ext4-image ${T_EXT4_IMAGE})
   endif()
-  foreach(spec IN LISTS T_IMAGES)
-    list(APPEND image --image ${spec})
+  foreach(image_arg IN LISTS T_IMAGES)
+    list(APPEND image --image ${image_arg})
   endforeach()
   # Not the emulator: the script starts Wine itself, in the prefix that has the drive.
   add_test(NAME ${name}
