@@ -599,6 +599,15 @@ public:
     std::vector<int64_t> m_sizes;
 };
 
+// How many bytes of contents differ from pattern repeated from the first byte on.
+size_t BytesOffThePattern(const std::vector<uint8_t>& contents, const std::vector<uint8_t>& pattern)
+{
+    size_t wrong = 0;
+    for (size_t i = 0; i < contents.size(); ++i)
+        wrong += contents[i] != pattern[i % pattern.size()];
+    return wrong;
+}
+
 // A pattern pass gives the same bytes for every chunk: its buffer is filled once per pass, and the
 // pattern still runs on unbroken across the chunks. A random pass draws fresh data for every chunk.
 TEST_F(WritePassesTest, APatternPassFillsItsBufferOncePerPassARandomPassEveryChunk)
@@ -615,11 +624,7 @@ TEST_F(WritePassesTest, APatternPassFillsItsBufferOncePerPassARandomPassEveryChu
     CloseFile();
     const std::vector<uint8_t> contents = TempDir::ReadFile(m_path);
     ASSERT_EQ(static_cast<size_t>(size), contents.size());
-    const uint8_t pattern[] = {0x92, 0x49, 0x24};
-    size_t wrong = 0;
-    for (size_t i = 0; i < contents.size(); ++i)
-        wrong += contents[i] != pattern[i % 3];
-    EXPECT_EQ(0u, wrong);
+    EXPECT_EQ(0u, BytesOffThePattern(contents, {0x92, 0x49, 0x24}));
 
     // A random pass is no pattern: it draws fresh data for every chunk (as the recording passes of
     // LargeFileIsWrittenInSixMiBChunks, filled once per chunk).
@@ -654,11 +659,7 @@ TEST_F(WritePassesTest, APatternPassWritesFromAFewPagesOfItsBufferWithTheSameByt
     CloseFile();
     const std::vector<uint8_t> contents = TempDir::ReadFile(m_path);
     ASSERT_EQ(static_cast<size_t>(size), contents.size());
-    const uint8_t pattern[] = {0x92, 0x49, 0x24};
-    size_t wrong = 0;
-    for (size_t i = 0; i < contents.size(); ++i)
-        wrong += contents[i] != pattern[i % 3];
-    EXPECT_EQ(0u, wrong);
+    EXPECT_EQ(0u, BytesOffThePattern(contents, {0x92, 0x49, 0x24}));
 }
 
 // Another program appends to the file while the passes run (the callers share writes): a real second
