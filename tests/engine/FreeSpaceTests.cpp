@@ -639,6 +639,34 @@ TEST_F(FreeSpaceTest, ResidentFilesShrinkOneBytePerFailedExtensionAndKeepThatSiz
     EXPECT_EQ(4 + 3, m_fakes->ExtensionCalls());
 }
 
+TEST_F(FreeSpaceTest, SmallFilesAreSpreadOverNestedFoldersOfAFewEntriesEach)
+{
+    // A folder's index that outgrows its record needs a cluster, which a full drive lacks: no folder
+    // holds more than its next folder and three small files, and the chain starts in a folder of its own
+    // (the fill folder's index is full of fill files).
+    m_fakes->SetRecordSize(1024);
+    m_fakes->FailCreatesAfter(10);
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Resident(method.get()));
+    const std::vector<std::wstring> files = FilesBelow(m_folder);
+    ASSERT_EQ(10u, files.size());
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+    std::map<std::wstring, int> entries;  // folder (relative) -> small files in it
+    for (const std::wstring& name : files) {
+        const size_t leaf = name.find_last_of(L'\\');
+        ASSERT_NE(std::wstring::npos, leaf) << name;
+        entries[name.substr(0, leaf)] += 1;
+        EXPECT_EQ(1024u, TempDir::FileSize(m_folder + L"\\" + name)) << name;
+        EXPECT_TRUE(FileHoldsOnly(m_folder + L"\\" + name, 0x11)) << name;
+    }
+    for (auto& [folder, count] : entries) {
+        const std::wstring next = m_folder + L"\\" + folder + L"\\d";
+        const bool hasNext = GetFileAttributesW(next.c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_LE(count + (hasNext ? 1 : 0), 4) << folder;
+    }
+    EXPECT_EQ(4u, entries.size());  // 3 + 3 + 3 + 1 small files
+}
+
 TEST_F(FreeSpaceTest, WritesRefusedForLackOfSpaceHalveTheSizeUntilThePhaseEnds)
 {
     // Where extending never fails (Wine extends sparsely) the drive refuses the write of data that no
