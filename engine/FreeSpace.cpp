@@ -161,6 +161,48 @@ constexpr uint64_t kUsualClusterSize = 4096;
 // Names tried for one small file before the phase gives up on naming.
 constexpr int kNameAttempts = 16;
 
+// The small files lie in a chain of nested folders below this folder of the fill folder. A folder's index
+// starts inside the folder's own record; once that is full it needs a cluster, which a full drive does not
+// have, and ntfs-3g then refuses every further file until the volume is mounted again. So each folder of
+// the chain takes only as many short names as fit in its record beside its attributes (with room to spare
+// even in records of 1,024 bytes): first the next folder, then a few small files. The fill folder's own
+// index is full of fill files by then, so the fill makes the chain's first folder before its first fill
+// file. Every new folder takes a free record too.
+constexpr wchar_t kRecordFolderName[] = L"r";
+constexpr wchar_t kNextRecordFolderName[] = L"d";
+constexpr int kSmallFilesPerFolder = 3;
+// The chain goes no deeper than this path length: the deepest small file's path stays within MAX_PATH.
+constexpr size_t kLongestRecordPath = MAX_PATH - 20;
+
+// A small file's name: the first three characters of the prefix, a number (hexadecimal) and ".tmp".
+std::wstring SmallFileName(unsigned number)
+{
+    wchar_t digits[16];
+    wsprintfW(digits, L"%X", number);
+    return std::wstring(kResidentFilePrefix, 3) + digits + L".tmp";
+}
+
+// Makes a folder of the record chain (an existing one is taken as it is). ERROR_SUCCESS, or the error that
+// refused it.
+DWORD MakeRecordFolder(const std::wstring& path)
+{
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : error;
+    }
+    return ERROR_SUCCESS;
+}
+
+// A folder of the chain gets the earliest times once its entries are made (each entry changes them).
+void ZeroFolderTimes(const std::wstring& path)
+{
+    HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ZeroTimesAndClose(handle);
+    }
+}
+
 }  // namespace
 
 int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, const std::wstring& folder,
@@ -184,6 +226,11 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
     }
     if (!ClearCompression(folder)) {
         return 0;
+    }
+    // The record phase's folder, made while the fill folder's index still has room (see there). Where
+    // the drive refuses it the record phase makes it, or ends.
+    if (!volume->m_isFat) {
+        MakeRecordFolder(InFolder(folder, kRecordFolderName));
     }
 
     uint64_t filesDone = 0;
@@ -336,56 +383,95 @@ int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel
         return 1;
     }
 
-    // The phase ends well only when the drive has no room left for another small file: its creation, its
-    // extension down to nothing, or its first write fails for lack of space. Any other end is a failure.
-    // The size shrinks one byte per file that cannot be extended and stays at the size that fits.
+    // The phase ends well only when the drive has no room left for another small file or folder: its
+    // creation, its extension down to nothing, or its writes down to nothing fail for lack of space; or
+    // when the chain is as deep as paths allow. Any other end is a failure. The size shrinks one byte per
+    // file that cannot be extended and stays at the size that fits; a write refused for lack of space
+    // halves it (the data no longer fits in the record beside the attributes: a drive that extends
+    // sparsely refuses only there), so at most a few files are refused.
+    std::wstring level = InFolder(folder, kRecordFolderName);
+    DWORD error = MakeRecordFolder(level);
+    if (error != ERROR_SUCCESS) {
+        PostResidentPhase(hWnd, 0);
+        return IsLackOfSpace(error) ? 1 : 0;
+    }
     int64_t size = static_cast<int64_t>(recordSize);
+    unsigned number = 0;
     bool done = false;
-    while (size > 0) {
-        // Named here, not by GetTempFileNameW, whose one-prefix names slow to a crawl and run out at 65,535.
-        HANDLE file = INVALID_HANDLE_VALUE;
-        DWORD error = ERROR_FILE_EXISTS;
-        for (int attempt = 0; attempt < kNameAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
-            const std::wstring name = InFolder(folder, kResidentFilePrefix + MakeRandomName(kFillFileNameLength) +
-                                                           L".tmp");
-            file = CreateFileW(name.c_str(), kFillFileAccess, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
-                               nullptr);
-            error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-        }
-        if (file == INVALID_HANDLE_VALUE) {
-            done = IsLackOfSpace(error);
-            break;
-        }
-        if (!ExtendTo(file, static_cast<uint64_t>(size))) {
-            error = GetLastError();
-            ZeroTimesAndClose(file);
-            if (!IsLackOfSpace(error)) {
+    bool ended = false;
+    while (!ended && size > 0) {
+        // The next folder first, while this one's index has room for it.
+        const std::wstring next = InFolder(level, kNextRecordFolderName);
+        const bool deepest = next.size() + 1 + SmallFileName(UINT_MAX).size() >= kLongestRecordPath;
+        if (!deepest) {
+            error = MakeRecordFolder(next);
+            if (error != ERROR_SUCCESS) {
+                done = IsLackOfSpace(error);
+                ZeroFolderTimes(level);
                 break;
             }
-            // The empty file stays in the folder; the next one is one byte smaller.
-            size -= 1;
-            done = size == 0;
-            if (StopRequested(cancel)) {
+        }
+        for (int inFolder = 0; inFolder < kSmallFilesPerFolder && size > 0; ++inFolder) {
+            HANDLE file = INVALID_HANDLE_VALUE;
+            error = ERROR_FILE_EXISTS;
+            for (int attempt = 0; attempt < kNameAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
+                const std::wstring name = InFolder(level, SmallFileName(number++));
+                file = CreateFileW(name.c_str(), kFillFileAccess, 0, nullptr, CREATE_NEW, FILE_FLAG_WRITE_THROUGH,
+                                   nullptr);
+                error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+            }
+            if (file == INVALID_HANDLE_VALUE) {
+                done = IsLackOfSpace(error);
+                ended = true;
+                break;
+            }
+            if (!ExtendTo(file, static_cast<uint64_t>(size))) {
+                error = GetLastError();
+                ZeroTimesAndClose(file);
+                if (!IsLackOfSpace(error)) {
+                    ended = true;
+                    break;
+                }
+                // The empty file stays in the folder; the next one is one byte smaller.
+                size -= 1;
+                done = size == 0;
+                if (StopRequested(cancel)) {
+                    ZeroFolderTimes(level);
+                    return 1;
+                }
+                continue;
+            }
+            SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+            const int result = method->WritePasses(nullptr, file, nullptr, cancel, nullptr, nullptr, nullptr, nullptr,
+                                                   -1);
+            error = GetLastError();
+            const bool compact = result == kPassesWritten && IsStoredCompact(file);
+            ZeroTimesAndClose(file);
+            if (result == kPassesStopped || StopRequested(cancel)) {
+                ZeroFolderTimes(level);
                 return 1;
             }
-            continue;
+            if (result == kPassesFailed) {
+                if (!IsLackOfSpace(error)) {
+                    ended = true;
+                    break;
+                }
+                // The file stays as the drive left it; the next one gets half the size.
+                size /= 2;
+                done = size == 0;
+                continue;
+            }
+            if (compact) {
+                ended = true;
+                break;
+            }
         }
-        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-        const int result = method->WritePasses(nullptr, file, nullptr, cancel, nullptr, nullptr, nullptr, nullptr, -1);
-        error = GetLastError();
-        const bool compact = result == kPassesWritten && IsStoredCompact(file);
-        ZeroTimesAndClose(file);
-        if (result == kPassesStopped || StopRequested(cancel)) {
-            return 1;
-        }
-        if (result == kPassesFailed) {
-            // Where extending never fails (Wine extends sparsely) the first write into a full drive is the end.
-            done = IsLackOfSpace(error);
+        ZeroFolderTimes(level);
+        if (deepest) {
+            done = !ended || done;
             break;
         }
-        if (compact) {
-            break;
-        }
+        level = next;
     }
     PostResidentPhase(hWnd, 0);
     return done ? 1 : 0;

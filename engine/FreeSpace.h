@@ -29,7 +29,8 @@ constexpr wchar_t kResidentFilePrefix[] = L"CorvaneDel";
 // (disk full or quota), whatever the free-bytes figure says; the fill files' sizes and the progress go by
 // the volume's total free bytes (not only the caller's share). Posts WM_FREE_SPACE_TOTAL once, then
 // WM_DELETE_PROGRESS after every chunk. Every pass of every fill file is flushed to the disk before the
-// file is closed. A folder that the drive's compression reaches is made uncompressed first.
+// file is closed. A folder that the drive's compression reaches is made uncompressed first. Except on
+// FAT12 and FAT16, the empty folder where FillResidentSpace's chain starts is made before the fill files.
 // 1: the fill ended normally: a further fill file cannot be created or given one cluster for lack of
 //    space (or a write ran into the end of the drive) and at most a few clusters still read free, or
 //    *cancel was set (tested before every fill file and every chunk).
@@ -44,13 +45,17 @@ constexpr wchar_t kResidentFilePrefix[] = L"CorvaneDel";
 int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, const std::wstring& folder,
                   CErasureMethod* method, uint64_t* unwiped = nullptr);
 
-// Fills the free file records of an NTFS volume with small files in folder, each as large as a file
-// record or as much smaller as still fits, overwritten with every pass of method (each pass flushed).
+// Fills the free file records of an NTFS volume with small files below folder, each as large as a file
+// record or as much smaller as still fits, overwritten with every pass of method (each pass flushed). The
+// small files lie in a chain of nested folders (the first made by FillFreeSpace before its fill files),
+// each holding no more entries than fit in its own record, so that no folder index needs a cluster; the
+// chain goes no deeper than MAX_PATH allows. Files and folders are left with the earliest times.
 // Posts WM_RESIDENT_PHASE 1 when the phase begins and 0 when it ends by itself (not after a cancel); on
 // FAT12 and FAT16 volumes posts nothing. On a volume without NTFS file records the phase ends at once; an
 // NTFS volume that does not tell its record size is filled with records of the usual 1,024 bytes.
-// 1: the records are used up (a small file cannot be created, extended or written for lack of space),
-// the volume has none, or *cancel was set. 0: the phase ended otherwise (a failed create, extension or
-// write of another kind, a small file stored compressed or sparse).
+// 1: the records are used up (a small file or folder cannot be created, or a small file extended or
+// written down to nothing, for lack of space; each write refused for lack of space halves the size), the
+// chain is as deep as paths allow, the volume has none, or *cancel was set. 0: the phase ended otherwise
+// (a failed create, extension or write of another kind, a small file stored compressed or sparse).
 int FillResidentSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, const std::wstring& folder,
                       CErasureMethod* method);

@@ -72,16 +72,19 @@ TEST_F(CleanFreeSpaceDriveTest, WipesEveryFreeByteWithEveryPassAndLeavesTheDrive
     EXPECT_EQ(WM_FREE_SPACE_DONE, messages[i + 2].m_msg);
 
     // Every free byte was written with each of the three passes, in fill files of the job's folder,
-    // directly under the root.
+    // directly under the root; the small files lie in folders below it.
     const std::vector<DeleteProgress> progress = m_sink.Progress();
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(3 * m_free, progress.back().m_bytesProcessed);
     uint64_t fillBytes = 0;
     for (const auto& [path, bytes] : m_fakes->BytesWritten()) {
         const std::wstring folder = path.substr(0, path.rfind(L'\\'));
-        EXPECT_EQ(m_root.size() + 36, folder.size()) << path;
+        const size_t jobFolder = m_root.size() + 36;
+        ASSERT_GE(folder.size(), jobFolder) << path;
         EXPECT_EQ(m_root, folder.substr(0, m_root.size()));
-        if (path.size() == folder.size() + 1 + 18) {
+        EXPECT_EQ(std::wstring::npos, folder.substr(m_root.size(), 36).find(L'\\')) << path;
+        EXPECT_TRUE(folder.size() == jobFolder || folder[jobFolder] == L'\\') << path;
+        if (folder.size() == jobFolder && path.size() == folder.size() + 1 + 18) {
             fillBytes += bytes;
         }
     }

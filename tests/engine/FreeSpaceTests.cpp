@@ -534,7 +534,7 @@ TEST_F(FreeSpaceTest, FillFilesAndSmallFilesAreLeftWithTheEarliestTimes)
     auto method = ConstantMethod({0x11});
     EXPECT_EQ(1, Fill(method.get()));
     EXPECT_EQ(1, Resident(method.get()));
-    const std::vector<std::wstring> files = FilesIn(m_folder);
+    const std::vector<std::wstring> files = FilesBelow(m_folder);
     ASSERT_EQ(3u, files.size());
     const uint64_t year1970 = 116444736000000000ULL;
     for (const std::wstring& name : files) {
@@ -543,6 +543,16 @@ TEST_F(FreeSpaceTest, FillFilesAndSmallFilesAreLeftWithTheEarliestTimes)
         for (const FILETIME& time : {data.ftLastWriteTime, data.ftLastAccessTime}) {
             EXPECT_LT((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime, year1970) << name;
         }
+    }
+    // The folders that hold the small files, too (their access times change as the test lists them).
+    const std::wstring& small = files.back();
+    ASSERT_NE(std::wstring::npos, small.find(L'\\')) << small;
+    for (size_t slash = small.find(L'\\'); slash != std::wstring::npos; slash = small.find(L'\\', slash + 1)) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        const std::wstring folder = small.substr(0, slash);
+        ASSERT_TRUE(GetFileAttributesExW((m_folder + L"\\" + folder).c_str(), GetFileExInfoStandard, &data));
+        const FILETIME& time = data.ftLastWriteTime;
+        EXPECT_LT((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime, year1970) << folder;
     }
 }
 
@@ -555,7 +565,7 @@ TEST_F(FreeSpaceTest, ResidentPhaseDoesNotRunOnFat12OrFat16)
     EXPECT_EQ(1, Resident(method.get()));
     m_sink.Pump();
     EXPECT_TRUE(m_sink.Messages().empty());
-    EXPECT_TRUE(FilesIn(m_folder).empty());
+    EXPECT_TRUE(FilesBelow(m_folder).empty());
 }
 
 TEST_F(FreeSpaceTest, ResidentPhaseEndsAtOnceWithoutNtfsRecords)
@@ -570,7 +580,7 @@ TEST_F(FreeSpaceTest, ResidentPhaseEndsAtOnceWithoutNtfsRecords)
         EXPECT_EQ(1, Resident(method.get()));
         m_sink.Pump();
         EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
-        EXPECT_TRUE(FilesIn(m_folder).empty());
+        EXPECT_TRUE(FilesBelow(m_folder).empty());
     }
 }
 
@@ -583,7 +593,7 @@ TEST_F(FreeSpaceTest, AnNtfsVolumeThatDoesNotTellItsRecordSizeIsFilledWithRecord
     EXPECT_EQ(1, Resident(method.get()));
     m_sink.Pump();
     EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
-    const std::vector<std::wstring> files = FilesIn(m_folder);
+    const std::vector<std::wstring> files = FilesBelow(m_folder);
     ASSERT_EQ(3u, files.size());
     for (const std::wstring& name : files) {
         const std::wstring path = m_folder + L"\\" + name;
@@ -606,12 +616,13 @@ TEST_F(FreeSpaceTest, ResidentFilesShrinkOneBytePerFailedExtensionAndKeepThatSiz
     EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
     EXPECT_EQ(0u, m_sink.Count(WM_DELETE_PROGRESS));
 
-    const std::vector<std::wstring> files = FilesIn(m_folder);
+    const std::vector<std::wstring> files = FilesBelow(m_folder);
     ASSERT_EQ(4u + 3u, files.size());
     int empty = 0;
     int full = 0;
     for (const std::wstring& name : files) {
-        EXPECT_EQ(0, _wcsnicmp(name.c_str(), L"Cor", 3)) << name;
+        const size_t leaf = name.find_last_of(L'\\');
+        EXPECT_EQ(0, _wcsnicmp(name.c_str() + (leaf == std::wstring::npos ? 0 : leaf + 1), L"Cor", 3)) << name;
         EXPECT_TRUE(EndsWithNoCase(name, L".TMP")) << name;
         const uint64_t size = TempDir::FileSize(m_folder + L"\\" + name);
         if (size == 0) {
@@ -628,19 +639,48 @@ TEST_F(FreeSpaceTest, ResidentFilesShrinkOneBytePerFailedExtensionAndKeepThatSiz
     EXPECT_EQ(4 + 3, m_fakes->ExtensionCalls());
 }
 
-TEST_F(FreeSpaceTest, FailedWriteOfASmallFileEndsThePhase)
+TEST_F(FreeSpaceTest, SmallFilesAreSpreadOverNestedFoldersOfAFewEntriesEach)
 {
-    // Where extending never fails (Wine) the first write into a full drive is the end: going on would
-    // make empty files without end.
+    // A folder's index that outgrows its record needs a cluster, which a full drive lacks: no folder
+    // holds more than its next folder and three small files, and the chain starts in a folder of its own
+    // (the fill folder's index is full of fill files).
+    m_fakes->SetRecordSize(1024);
+    m_fakes->FailCreatesAfter(10);
+    auto method = ConstantMethod({0x11});
+    EXPECT_EQ(1, Resident(method.get()));
+    const std::vector<std::wstring> files = FilesBelow(m_folder);
+    ASSERT_EQ(10u, files.size());
+    EXPECT_TRUE(FilesIn(m_folder).empty());
+    std::map<std::wstring, int> entries;  // folder (relative) -> small files in it
+    for (const std::wstring& name : files) {
+        const size_t leaf = name.find_last_of(L'\\');
+        ASSERT_NE(std::wstring::npos, leaf) << name;
+        entries[name.substr(0, leaf)] += 1;
+        EXPECT_EQ(1024u, TempDir::FileSize(m_folder + L"\\" + name)) << name;
+        EXPECT_TRUE(FileHoldsOnly(m_folder + L"\\" + name, 0x11)) << name;
+    }
+    for (auto& [folder, count] : entries) {
+        const std::wstring next = m_folder + L"\\" + folder + L"\\d";
+        const bool hasNext = GetFileAttributesW(next.c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_LE(count + (hasNext ? 1 : 0), 4) << folder;
+    }
+    EXPECT_EQ(4u, entries.size());  // 3 + 3 + 3 + 1 small files
+}
+
+TEST_F(FreeSpaceTest, WritesRefusedForLackOfSpaceHalveTheSizeUntilThePhaseEnds)
+{
+    // Where extending never fails (Wine extends sparsely) the drive refuses the write of data that no
+    // longer fits in the record. Each refused write halves the size: 1024, 512, ... 1 byte, then the phase
+    // ends, and does not make empty files without end.
     m_fakes->SetRecordSize(1024);
     m_fakes->FailWrites(ERROR_DISK_FULL);
-    m_fakes->FailCreatesAfter(10);  // bounds the loop should the phase go on
+    m_fakes->FailCreatesAfter(100);  // bounds the loop should the phase go on
     auto method = ConstantMethod({0x11, 0x22});
     EXPECT_EQ(1, Resident(method.get()));
     m_sink.Pump();
     EXPECT_EQ((std::vector<int32_t>{1, 0}), ResidentFlags(m_sink));
-    EXPECT_EQ(1u, FilesIn(m_folder).size());
-    EXPECT_EQ(1, m_fakes->WriteCalls());
+    EXPECT_EQ(11u, FilesBelow(m_folder).size());
+    EXPECT_EQ(11, m_fakes->WriteCalls());
 }
 
 TEST_F(FreeSpaceTest, CancelEndsTheResidentPhaseWithoutItsClosingMessage)
@@ -653,7 +693,7 @@ TEST_F(FreeSpaceTest, CancelEndsTheResidentPhaseWithoutItsClosingMessage)
         EXPECT_EQ(1, Resident(method.get()));
         m_sink.Pump();
         EXPECT_EQ((std::vector<int32_t>{1}), ResidentFlags(m_sink));
-        EXPECT_TRUE(FilesIn(m_folder).empty());
+        EXPECT_TRUE(FilesBelow(m_folder).empty());
     }
     {
         SCOPED_TRACE("cancel during the third small file");
@@ -667,7 +707,7 @@ TEST_F(FreeSpaceTest, CancelEndsTheResidentPhaseWithoutItsClosingMessage)
         EXPECT_EQ(1, Resident(method.get()));
         m_sink.Pump();
         EXPECT_EQ((std::vector<int32_t>{1}), ResidentFlags(m_sink));
-        EXPECT_EQ(3u, FilesIn(m_folder).size());
+        EXPECT_EQ(3u, FilesBelow(m_folder).size());
         EXPECT_EQ(5, m_fakes->WriteCalls());
     }
 }
@@ -681,7 +721,7 @@ TEST_F(FreeSpaceTest, ResidentPhaseEndedByAnythingButAFullDriveFails)
         SCOPED_TRACE("a small file that cannot be created");
         m_fakes->FailCreatesAfter(2, ERROR_ACCESS_DENIED);
         EXPECT_EQ(0, Resident(method.get()));
-        EXPECT_EQ(2u, FilesIn(m_folder).size());
+        EXPECT_EQ(2u, FilesBelow(m_folder).size());
     }
     {
         SCOPED_TRACE("a small file that cannot be written");

@@ -481,6 +481,29 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder)
     return std::vector<std::wstring>(sorted.begin(), sorted.end());
 }
 
+std::vector<std::wstring> FilesBelow(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(name);
+        } else if (name != L"." && name != L"..") {
+            for (const std::wstring& below : FilesBelow(folder + L"\\" + name)) {
+                names.push_back(name + L"\\" + below);
+            }
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::set<std::wstring> sorted(names.begin(), names.end());
+    return std::vector<std::wstring>(sorted.begin(), sorted.end());
+}
+
 uint64_t TotalSizeIn(const std::wstring& folder)
 {
     uint64_t total = 0;

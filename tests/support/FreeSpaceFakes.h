@@ -79,6 +79,8 @@ private:
 
 // The plain files directly in folder (names only), sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
+// The plain files in folder and in every folder below it (paths relative to folder), sorted.
+std::vector<std::wstring> FilesBelow(const std::wstring& folder);
 // Total size of the files directly in folder.
 uint64_t TotalSizeIn(const std::wstring& folder);
 // True when every byte of the file equals value (and the file could be read).
