@@ -45,6 +45,19 @@ std::wstring RawImagePath()
     return n > 0 && n < MAX_PATH ? std::wstring(value) : std::wstring();
 }
 
+// Writes the text to a new file and makes sure that it is on the disk before it returns.
+bool WriteTextFile(const std::wstring& path, const std::string& text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(file);
+    CloseHandle(file);
+    return ok;
+}
+
 // Writes lines of marker and a number until the file holds at least bytes, and makes sure they are on
 // the disk before it returns.
 bool WriteMarkerFile(const std::wstring& path, const char* marker, size_t bytes)
@@ -56,14 +69,7 @@ bool WriteMarkerFile(const std::wstring& path, const char* marker, size_t bytes)
         std::snprintf(line, sizeof line, "%s%07d\n", marker, count++);
         text += line;
     }
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                    written == text.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    return ok;
+    return WriteTextFile(path, text);
 }
 
 size_t CountOccurrences(std::string_view haystack, const char* marker)
@@ -189,19 +195,6 @@ std::string MarkerText(const char* marker, size_t bytes)
     }
     text.resize(bytes);
     return text;
-}
-
-// Writes the text to a new file and makes sure that it is on the disk before it returns.
-bool WriteTextFile(const std::wstring& path, const std::string& text)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                    written == text.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    return ok;
 }
 
 std::string KeptText()
