@@ -9,6 +9,19 @@
 
 HWND g_hProgressWnd = nullptr;
 
+const wchar_t* SizeInUnits(uint64_t bytes, uint64_t* value)
+{
+    static const wchar_t* const kUnits[] = {L"bytes", L"KB", L"MB", L"GB", L"TB"};
+    size_t unit = 0;
+    uint64_t shown = bytes;
+    while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && shown >= 1024) {
+        shown >>= 10;
+        ++unit;
+    }
+    *value = shown;
+    return kUnits[unit];
+}
+
 namespace {
 
 // String table: "Total Items: %I64d Size : %I64d %s  (%I64d bytes)" and "Name : ".
@@ -131,21 +144,8 @@ void CCalculateMetricsThread::PostStatus(const CString& path, const uint64_t* by
     m_filesSinceStatus = 0;
 
     const uint64_t total = *bytes;
-    uint64_t value = total;
-    const wchar_t* unit = L"bytes";
-    if (total >= (1ull << 40)) {
-        value = total >> 40;
-        unit = L"TB";
-    } else if (total >= (1ull << 30)) {
-        value = total >> 30;
-        unit = L"GB";
-    } else if (total >= (1ull << 20)) {
-        value = total >> 20;
-        unit = L"MB";
-    } else if (total >= 1024) {
-        value = total >> 10;
-        unit = L"KB";
-    }
+    uint64_t value = 0;
+    const wchar_t* unit = SizeInUnits(total, &value);
 
     CString statusLine;
     statusLine.Format(m_statusFormat, static_cast<long long>(*files), static_cast<long long>(value), unit,

@@ -14,6 +14,10 @@
 // all its messages there. One for the whole program.
 extern HWND g_hProgressWnd;
 
+// A byte count in the largest unit of "bytes", "KB", "MB", "GB" and "TB" that it reaches (1024 each),
+// truncated: 5000 gives 4 and "KB". The counting status and the free-space failure box show sizes so.
+const wchar_t* SizeInUnits(uint64_t bytes, uint64_t* value);
+
 class CCalculateMetricsThread : public Thread {
 public:
     // Lists mode: the request's lists, read only; they must outlive the run.

@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "CalculateMetricsThread.h"
 #include "app/res/resource.h"
 #include "engine/ShredFile.h"
 
@@ -55,19 +56,6 @@ CString ShortenProgressName(const CString& name)
     if (name.GetLength() <= kProgressNameLength)
         return name;
     return CString(L"...") + name.Right(kProgressNameLength);
-}
-
-const wchar_t* SizeInUnits(uint64_t bytes, uint64_t* value)
-{
-    static const wchar_t* const kUnits[] = {L"bytes", L"KB", L"MB", L"GB", L"TB"};
-    size_t unit = 0;
-    uint64_t shown = bytes;
-    while (unit + 1 < sizeof kUnits / sizeof kUnits[0] && shown >= 1024) {
-        shown >>= 10;
-        ++unit;
-    }
-    *value = shown;
-    return kUnits[unit];
 }
 
 CString FreeSpaceFailureMessage(uint64_t unwipedBytes)

@@ -49,10 +49,6 @@ inline int FreeSpaceResult(int32_t failed)
     return failed == 1 ? IDCANCEL : IDOK;
 }
 
-// A byte count in the largest unit of "bytes", "KB", "MB", "GB" and "TB" that it reaches (1024 each),
-// truncated: 5000 gives 4 and "KB".
-const wchar_t* SizeInUnits(uint64_t bytes, uint64_t* value);
-
 // The message of a failed free-space job: how much free space the fill could not reach (unwipedBytes;
 // 0: the plain failure message).
 CString FreeSpaceFailureMessage(uint64_t unwipedBytes);
