@@ -15,6 +15,9 @@
 
 namespace {
 
+// What a runnable update file must not be: a folder, a device or a link.
+constexpr DWORD kNotPlainFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+
 // The host of an authority "host[:port]", or empty when the port is not all digits.
 CString HostOf(const CString& authority)
 {
@@ -139,8 +142,7 @@ bool IsRunnableUpdateFile(const CString& path)
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data))
         return false;
-    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
-    return (data.dwFileAttributes & notPlain) == 0;
+    return (data.dwFileAttributes & kNotPlainFile) == 0;
 }
 
 bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publisher, const char* keySha256)
@@ -199,10 +201,9 @@ bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, c
     if (file == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION held{};
-    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
     ProductVersion own;
     bool started = false;
-    if (::GetFileInformationByHandle(file, &held) && (held.dwFileAttributes & notPlain) == 0 &&
+    if (::GetFileInformationByHandle(file, &held) && (held.dwFileAttributes & kNotPlainFile) == 0 &&
         HasPublisherSignature(path, file, kUpdatePublisherName, kMakersSigningKeySha256) &&
         GetInstallerVersion(path, &own) && SameVersion(own, offered) && !IsUpToDate(running, own)) {
         HINSTANCE result = ::ShellExecuteW(nullptr, L"open", path, nullptr, nullptr, SW_SHOWMAXIMIZED);

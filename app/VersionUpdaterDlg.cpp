@@ -233,12 +233,6 @@ bool DownloadTask::AcceptProgress(ULONGLONG received)
     return !m_refused;
 }
 
-bool DownloadTask::IsRefused() const
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_refused;
-}
-
 bool DownloadTask::AcceptsFileSize(ULONGLONG size) const
 {
     std::lock_guard<std::mutex> hold(m_lock);

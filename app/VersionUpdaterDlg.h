@@ -44,7 +44,6 @@ public:
     bool AcceptRequest();                         // a request goes out: the first, or one per checked redirect
     bool AcceptLength(ULONGLONG announced);       // the answer's announced length
     bool AcceptProgress(ULONGLONG received);      // bytes received so far
-    bool IsRefused() const;
     // True when a downloaded file of size bytes is what the answer announced, within the cap.
     bool AcceptsFileSize(ULONGLONG size) const;
 
