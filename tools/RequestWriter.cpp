@@ -157,6 +157,32 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options, std::wstring& prob
     return true;
 }
 
+std::wstring WindowText(HWND window)
+{
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// Whether window is a visible dialog of the program's process.
+bool IsProgramDialog(HWND window, DWORD programId)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != programId || !IsWindowVisible(window))
+        return false;
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    return wcscmp(className, L"#32770") == 0;
+}
+
+// The titles of the program's two confirmation questions.
+bool IsQuestionTitle(const std::wstring& title)
+{
+    return title == L"Delete File" || title == L"Empty Recycle Bin";
+}
+
 // The program's confirmation question: a dialog of its process titled as one of the two questions.
 struct AnswerSearch {
     DWORD m_processId;
@@ -166,15 +192,7 @@ struct AnswerSearch {
 BOOL CALLBACK FindQuestion(HWND window, LPARAM context)
 {
     auto* search = reinterpret_cast<AnswerSearch*>(context);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId != search->m_processId || !IsWindowVisible(window))
-        return TRUE;
-    wchar_t className[32] = {}, title[64] = {};
-    GetClassNameW(window, className, 32);
-    GetWindowTextW(window, title, 64);
-    if (wcscmp(className, L"#32770") == 0 &&
-        (wcscmp(title, L"Delete File") == 0 || wcscmp(title, L"Empty Recycle Bin") == 0)) {
+    if (IsProgramDialog(window, search->m_processId) && IsQuestionTitle(WindowText(window))) {
         search->m_found = window;
         return FALSE;
     }
@@ -204,25 +222,10 @@ std::vector<HWND> ButtonsOf(HWND window)
     return buttons;
 }
 
-std::wstring WindowText(HWND window)
-{
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 BOOL CALLBACK FindBox(HWND window, LPARAM context)
 {
     auto* search = reinterpret_cast<BoxSearch*>(context);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId != search->m_processId || !IsWindowVisible(window))
-        return TRUE;
-    wchar_t className[32] = {};
-    GetClassNameW(window, className, 32);
-    const std::wstring title = WindowText(window);
-    if (wcscmp(className, L"#32770") != 0 || title == L"Delete File" || title == L"Empty Recycle Bin")
+    if (!IsProgramDialog(window, search->m_processId) || IsQuestionTitle(WindowText(window)))
         return TRUE;
     HWND text = GetDlgItem(window, 0xFFFF);
     wchar_t textClass[16] = {};
@@ -244,19 +247,17 @@ BOOL CALLBACK FindBox(HWND window, LPARAM context)
 }
 
 // Prints each message box of the program once (seen holds those already printed); with answer, presses
-// the only button of a box that has one. True when a box was seen for the first time.
-bool HandleMessageBoxes(DWORD processId, bool answer, std::vector<HWND>& seen)
+// the only button of a box that has one.
+void HandleMessageBoxes(DWORD processId, bool answer, std::vector<HWND>& seen)
 {
     BoxSearch search{processId, {}};
     EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
-    bool fresh = false;
     for (HWND box : search.m_found) {
         bool known = false;
         for (HWND old : seen)
             known = known || old == box;
         if (!known) {
             seen.push_back(box);
-            fresh = true;
             wprintf(L"message box \"%ls\": %ls\n", WindowText(box).c_str(), WindowText(GetDlgItem(box, 0xFFFF)).c_str());
             fflush(stdout);
         }
@@ -266,7 +267,6 @@ bool HandleMessageBoxes(DWORD processId, bool answer, std::vector<HWND>& seen)
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(buttons[0]));
         }
     }
-    return fresh;
 }
 
 bool AnswerQuestion(DWORD processId, int answer)
