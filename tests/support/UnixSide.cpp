@@ -133,7 +133,12 @@ bool RemoveUnixLink(const std::wstring& link)
 bool RemoveUnixTree(const std::wstring& folder)
 {
     const std::wstring unixFolder = UnixPathOf(folder);
-    if (unixFolder.empty())
+    // Only a test's own folder, a few levels down: never a root, never a path the quoting would split.
+    size_t depth = 0;
+    for (wchar_t c : unixFolder)
+        depth += c == L'/';
+    if (unixFolder.empty() || unixFolder[0] != L'/' || depth < 3 || unixFolder.find(L'"') != std::wstring::npos ||
+        unixFolder.find(L"/..") != std::wstring::npos)
         return false;
     return StartUnix(L"Z:\\bin\\rm", L"-rf " + Quoted(unixFolder)) && WaitUntilExists(folder, false);
 }
