@@ -773,16 +773,7 @@ TEST_F(DeleteItemDlgTest, TheWindowShowsTheNameRemainingItemsAndPercentageOfEach
             // not by a watch's tick, which a quick job can finish between).
             EXPECT_TRUE(view.m_visible);
 
-            const int percent = LeadingNumber(view.m_percent);
-            EXPECT_EQ(std::to_wstring(percent) + L" % complete", view.m_percent);
-            EXPECT_EQ(L"Deleting " + view.m_percent, view.m_title);
-            // The dialog counts in whole kibibytes and truncates: at most one below the exact figure.
-            const int exact = ExactPercent(progress.m_bytesProcessed, progress.m_passCount, dlg.m_totalBytes);
-            EXPECT_TRUE(percent == exact || percent == exact - 1) << percent << " against " << exact;
-            EXPECT_FALSE(view.m_marquee);
-            EXPECT_EQ(0, view.m_low);
-            EXPECT_EQ(100, view.m_high);
-            EXPECT_EQ(percent, view.m_pos);
+            const int percent = ExpectPercentShown(view, progress, dlg.m_totalBytes, L"Deleting ");
             if (percents.empty() || percents.back() != percent)
                 percents.push_back(percent);
 

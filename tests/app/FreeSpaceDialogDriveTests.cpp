@@ -167,16 +167,7 @@ void WipeWatchingTheBar(const std::wstring& root, bool fat)
         SCOPED_TRACE(testing::Message() << "fill progress of " << progress.m_bytesProcessed << " bytes");
         EXPECT_EQ(1, progress.m_freeSpace);
         EXPECT_FALSE(inResidentPhase);
-        const int percent = LeadingNumber(view.m_percent);
-        EXPECT_EQ(std::to_wstring(percent) + L" % complete", view.m_percent);
-        EXPECT_EQ(L"Deleting unused space : " + view.m_percent, view.m_title);
-        // The dialog counts in whole kibibytes and truncates: at most one below the exact figure.
-        const int exact = ExactPercent(progress.m_bytesProcessed, progress.m_passCount, total);
-        EXPECT_TRUE(percent == exact || percent == exact - 1) << percent << " against " << exact;
-        EXPECT_FALSE(view.m_marquee);
-        EXPECT_EQ(0, view.m_low);
-        EXPECT_EQ(100, view.m_high);
-        EXPECT_EQ(percent, view.m_pos);
+        const int percent = ExpectPercentShown(view, progress, total, L"Deleting unused space : ");
         if (percents.empty() || percents.back() != percent)
             percents.push_back(percent);
     }
@@ -203,6 +194,23 @@ TEST_F(FreeSpaceDialogTest, TheBarFollowsTheFillsPercentageAndRunsAMarqueeOnlyFo
 TEST_F(FreeSpaceDialogTest, OnFat16WhichHasNoResidentPhaseTheBarFollowsTheFillToItsEnd)
 {
     WipeWatchingTheBar(m_root, true);
+}
+
+// Free space that the fill cannot reach (a quota or a reserve keeps 1 MiB from the caller): the wipe of all
+// that the drive gave fails, and the box says how much was not wiped.
+TEST_F(FreeSpaceDialogTest, FreeSpaceOutOfTheFillsReachFailsTheWipeAndTheBoxSaysHowMuch)
+{
+    m_fakes->HoldBackFreeBytes(1024 * 1024);
+    CDeleteItemDlg dlg(m_root.c_str());
+    dlg.m_settings.m_deleteMethod = 1;
+    DialogWatch watch([&] { return dlg.m_hWnd; });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ(1, dlg.m_freeSpaceThread.m_failed);
+    EXPECT_EQ(1024u * 1024u, dlg.m_freeSpaceThread.m_unwipedBytes);
+    ASSERT_EQ(1u, watch.m_boxes.size());
+    EXPECT_EQ(L"Failed to purge free space: 1 MB (1048576 bytes) of the free space could not be wiped.",
+              watch.m_boxes[0].text);
+    EXPECT_TRUE(DriveIsEmpty(m_root));
 }
 
 TEST_F(FreeSpaceDialogTest, AFailedWipeShowsTheFailureBoxAndEndsWithCancel)

@@ -1,6 +1,8 @@
 #pragma once
 // Watching the progress dialog from the test thread: every message the thread takes from its queue (a
 // WH_GETMESSAGE hook), and what the dialog shows once it has handled a message of its job.
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -155,4 +157,22 @@ inline int LeadingNumber(const std::wstring& text)
     if (text.empty() || text[0] < L'0' || text[0] > L'9')
         return -1;
     return static_cast<int>(std::wcstol(text.c_str(), nullptr, 10));
+}
+
+// Checks what the dialog showed after a progress report of a job of totalBytes: the percentage line, the
+// title (titleStart and that line) and the bar at that percentage, out of its marquee. The dialog counts
+// in whole kibibytes and truncates: its figure may be one below the exact one. Returns the percentage shown.
+inline int ExpectPercentShown(const ProgressView& view, const DeleteProgress& progress, uint64_t totalBytes,
+                              const std::wstring& titleStart)
+{
+    const int percent = LeadingNumber(view.m_percent);
+    EXPECT_EQ(std::to_wstring(percent) + L" % complete", view.m_percent);
+    EXPECT_EQ(titleStart + view.m_percent, view.m_title);
+    const int exact = ExactPercent(progress.m_bytesProcessed, progress.m_passCount, totalBytes);
+    EXPECT_TRUE(percent == exact || percent == exact - 1) << percent << " against " << exact;
+    EXPECT_FALSE(view.m_marquee);
+    EXPECT_EQ(0, view.m_low);
+    EXPECT_EQ(100, view.m_high);
+    EXPECT_EQ(percent, view.m_pos);
+    return percent;
 }

@@ -79,6 +79,17 @@ protected:
 
     void TearDown() override { m_fakes.reset(); }
 
+    // An empty fill folder and new fakes, for the next case of a table.
+    bool StartAfresh()
+    {
+        m_fakes.reset();
+        TempDir::RemoveTree(m_folder);
+        if (!CreateDirectoryW(m_folder.c_str(), nullptr))
+            return false;
+        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        return m_fakes->IsActive();
+    }
+
     int Fill(CErasureMethod* method) { return FillFreeSpace(m_sink.Handle(), m_volume.get(), &m_cancel, m_folder, method); }
     int Resident(CErasureMethod* method)
     {
@@ -359,10 +370,7 @@ TEST_F(FreeSpaceTest, AFillEndsDoneOnlyWhenTheDriveIsFull)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        m_fakes.reset();
-        TempDir::RemoveTree(m_folder);
-        ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
-        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        ASSERT_TRUE(StartAfresh());
         m_fakes->SetFreeBytes(c.free);
         m_fakes->KeepTakingFillFiles();  // only the case's own refusal ends the fill
         m_fakes->DiscardWrites();
@@ -425,10 +433,7 @@ TEST_F(FreeSpaceTest, FreeSpaceTheFillCannotReachFailsTheFillAndSaysHowMuch)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        m_fakes.reset();
-        TempDir::RemoveTree(m_folder);
-        ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
-        m_fakes.reset(new FreeSpaceFakes(m_folder));
+        ASSERT_TRUE(StartAfresh());
         m_fakes->SetClusterSize(4096);
         m_fakes->SetFreeBytes({256 * KiB + c.leftFree, c.leftFree});
         m_fakes->SetCallerFreeBytes({256 * KiB, 0});

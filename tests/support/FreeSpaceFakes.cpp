@@ -21,6 +21,7 @@ struct FreeSpaceFakes::State {
     bool m_takesFilesWhenFull = false;
     bool m_full = false;  // the last answer in force was 0 free bytes
     uint64_t m_inflateFirst = 0;
+    uint64_t m_heldBack = 0;  // added to every real total-free answer, not to the caller's share
     int m_freeCalls = 0;
 
     bool m_clusterSet = false;
@@ -202,6 +203,7 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
     uint64_t answer = 0;
     uint64_t callerAnswer = 0;
     uint64_t inflate = 0;
+    uint64_t heldBack = 0;
     {
         std::lock_guard<std::mutex> lock(s.m_lock);
         const int call = s.m_freeCalls++;
@@ -223,6 +225,7 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
         } else if (call == 0) {
             inflate = s.m_inflateFirst;
         }
+        heldBack = s.m_heldBack;
     }
     if (!s.m_freeSet) {
         BOOL ok = s.m_freeSpaceEx->Original()(root, available, total, totalFree);
@@ -230,7 +233,7 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
             available->QuadPart += inflate;
         }
         if (ok && totalFree) {
-            totalFree->QuadPart += inflate;
+            totalFree->QuadPart += inflate + heldBack;
         }
         return ok;
     }
@@ -374,6 +377,12 @@ void FreeSpaceFakes::InflateFirstFreeBytes(uint64_t extra)
     m_state->m_inflateFirst = extra;
 }
 
+void FreeSpaceFakes::HoldBackFreeBytes(uint64_t bytes)
+{
+    std::lock_guard<std::mutex> lock(m_state->m_lock);
+    m_state->m_heldBack = bytes;
+}
+
 void FreeSpaceFakes::FailFreeBytes()
 {
     std::lock_guard<std::mutex> lock(m_state->m_lock);
@@ -463,61 +472,75 @@ std::map<std::wstring, uint64_t> FreeSpaceFakes::BytesWritten() const
     return m_state->m_written;
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder)
+namespace {
+
+// The entries of folder as a search gives them, without "." and "..".
+std::vector<WIN32_FIND_DATAW> EntriesOf(const std::wstring& folder)
 {
-    std::vector<std::wstring> names;
+    std::vector<WIN32_FIND_DATAW> entries;
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
-        return names;
+        return entries;
     }
     do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            names.push_back(data.cFileName);
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            entries.push_back(data);
         }
     } while (FindNextFileW(find, &data));
     FindClose(find);
+    return entries;
+}
+
+bool IsFolderEntry(const WIN32_FIND_DATAW& entry)
+{
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::vector<std::wstring> Sorted(const std::vector<std::wstring>& names)
+{
     std::set<std::wstring> sorted(names.begin(), names.end());
     return std::vector<std::wstring>(sorted.begin(), sorted.end());
+}
+
+}  // namespace
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    for (const WIN32_FIND_DATAW& entry : EntriesOf(folder)) {
+        if (!IsFolderEntry(entry)) {
+            names.push_back(entry.cFileName);
+        }
+    }
+    return Sorted(names);
 }
 
 std::vector<std::wstring> FilesBelow(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
-        const std::wstring name = data.cFileName;
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    for (const WIN32_FIND_DATAW& entry : EntriesOf(folder)) {
+        const std::wstring name = entry.cFileName;
+        if (!IsFolderEntry(entry)) {
             names.push_back(name);
-        } else if (name != L"." && name != L"..") {
-            for (const std::wstring& below : FilesBelow(folder + L"\\" + name)) {
-                names.push_back(name + L"\\" + below);
-            }
+            continue;
         }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    std::set<std::wstring> sorted(names.begin(), names.end());
-    return std::vector<std::wstring>(sorted.begin(), sorted.end());
+        for (const std::wstring& below : FilesBelow(folder + L"\\" + name)) {
+            names.push_back(name + L"\\" + below);
+        }
+    }
+    return Sorted(names);
 }
 
 uint64_t TotalSizeIn(const std::wstring& folder)
 {
     uint64_t total = 0;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            total += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    for (const WIN32_FIND_DATAW& entry : EntriesOf(folder)) {
+        if (!IsFolderEntry(entry)) {
+            total += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
         }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    }
     return total;
 }
 

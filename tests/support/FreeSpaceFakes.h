@@ -44,6 +44,9 @@ public:
     void KeepTakingFillFiles();
     // GetDiskFreeSpaceExW answers the real free bytes, the first answer raised by extra bytes.
     void InflateFirstFreeBytes(uint64_t extra);
+    // GetDiskFreeSpaceExW answers the real free bytes, with bytes more in every total-free answer and none
+    // in the caller's share: space that a quota or a reserve keeps from the caller.
+    void HoldBackFreeBytes(uint64_t bytes);
     // GetDiskFreeSpaceExW fails (ERROR_NOT_READY).
     void FailFreeBytes();
     // GetDiskFreeSpaceW answers clusters of 8 sectors of bytes/8 (0: the call fails).
