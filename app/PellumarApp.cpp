@@ -112,28 +112,33 @@ void CPellumarApp::RunRequest(ShellRequest& request, bool binListedWhole)
         return;
     }
     const SingleItem single = GetSingleItem(request.m_files, request.m_folders);
-    if (request.m_files.empty() && request.m_folders.empty())
-        return;
+    const bool nothingListed = request.m_files.empty() && request.m_folders.empty();
 
     if (request.m_recycleBin) {
-        if (m_dialogs->ConfirmRecycleBin() != IDOK)
-            return;
-        // The progress dialog has ended and is destroyed, its jobs waited for, before the bin is emptied;
-        // the shell destroys whatever is left in it, so it is emptied only when everything in it was
-        // listed and shredded.
-        if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK)
-            return;
+        // A bin that the listing finds empty may still hold items the shell counts (a bin the listing
+        // cannot see, such as the desktop's own trash): the user is told, though nothing is asked or shredded.
+        if (!nothingListed) {
+            if (m_dialogs->ConfirmRecycleBin() != IDOK)
+                return;
+            // The progress dialog has ended and is destroyed, its jobs waited for, before the bin is
+            // emptied; the shell destroys whatever is left in it, so it is emptied only when everything in
+            // it was listed and shredded.
+            if (m_dialogs->RunDeleteItems(&request.m_files, &request.m_folders, TRUE) != IDOK)
+                return;
+        }
         // A recycle folder passed over was not shredded. What was shredded is gone, so whatever the shell
-        // still counts in its bin was not shredded either (a bin the listing cannot see, such as the
-        // desktop's own trash). The bin is then left as it is.
+        // still counts in its bin was not shredded either. The bin is then left as it is.
         unsigned long long left = 0;
         if (!binListedWhole || !CountShellRecycleBinItems(left) || left != 0) {
             AfxMessageBox(IDS_BIN_NOT_EMPTIED, MB_ICONEXCLAMATION);
             return;
         }
-        SHEmptyRecycleBinW(nullptr, nullptr, SHERB_NOCONFIRMATION | SHERB_NOPROGRESSUI | SHERB_NOSOUND);
+        if (!nothingListed)
+            SHEmptyRecycleBinW(nullptr, nullptr, SHERB_NOCONFIRMATION | SHERB_NOPROGRESSUI | SHERB_NOSOUND);
         return;
     }
+    if (nothingListed)
+        return;
 
     const size_t items = request.m_files.size() + request.m_folders.size();
     const UINT count = items > UINT_MAX ? UINT_MAX : static_cast<UINT>(items);

@@ -350,6 +350,27 @@ TEST_F(RecycleBinRoad, AnItemOfTheShellsBinThatWasNotListedKeepsTheBinAndIsToldO
     EXPECT_TRUE(watch->m_boxes[0].m_hasIcon);
 }
 
+TEST_F(RecycleBinRoad, ABinThatOnlyTheShellSeesIsToldOfWithNothingAskedOrEmptied)
+{
+    // No recycle folder of a drive holds anything of the user's: only the Linux trash (the shell's bin
+    // under Wine) holds an item. The listing is empty, but the bin is not.
+    ImportPatch<decltype(::SHEmptyRecycleBinW)> empty("SHEmptyRecycleBinW", &FakeEmptyRecycleBin);
+    ASSERT_TRUE(empty.IsActive());
+    TrashedItem trashed(L"pellumar-only-trashed-marker.txt");
+    ASSERT_TRUE(trashed.Made());
+    ASSERT_EQ(1, ShellBinItems());
+
+    RecordingDialogs dialogs;
+    StartupWatch* watch = nullptr;
+    Run(IDOK, dialogs, watch);
+    EXPECT_TRUE(dialogs.m_calls.empty()) << "nothing to confirm or shred";
+    EXPECT_TRUE(watch->m_questions.empty());
+    ASSERT_EQ(1u, watch->m_boxes.size()) << "the bin's items that were not shredded are told of";
+    EXPECT_EQ(ResourceText(IDS_BIN_NOT_EMPTIED), watch->m_boxes[0].m_text);
+    EXPECT_TRUE(Exists(trashed.File()));
+    EXPECT_TRUE(g_emptyCalls.empty());
+}
+
 TEST_F(RecycleBinRoad, CancelOrAnEmptyBinShredsNothingAndEmptiesNothing)
 {
     ImportPatch<decltype(::SHEmptyRecycleBinW)> empty("SHEmptyRecycleBinW", &FakeEmptyRecycleBin);
