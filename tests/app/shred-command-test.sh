@@ -76,7 +76,7 @@ check "the victim beside the folder survives" [ "$(cat "$WORK/one/victim.txt")" 
 check "the folder is left" [ -f "$WORK/one/sel/..\\victim.txt" ]
 
 echo "== names that Windows opens as other names"
-for name in "report." "report " "con.txt"; do
+for name in "report." "report " "con.txt" "con .txt" $'bad\xff'; do
   mkdir -p "$WORK/seven/sel"
   printf 'report\n' > "$WORK/seven/sel/report"
   printf 'odd\n' > "$WORK/seven/sel/$name"
