@@ -13,6 +13,7 @@
 #include "MessageSink.h"
 #include "TempDir.h"
 #include "app/jobs/DeleteItemsThread.h"
+#include "engine/FoundNames.h"
 
 namespace {
 
@@ -200,17 +201,28 @@ TEST_F(ShreddingTest, ASinglePathJobShredsThatFolder)
     EXPECT_EQ(1u, outcome.m_itemsDone);
 }
 
-// Records the first rename of every item: the source of a MoveFileW that is not a rename target
-// (those end in ".tmp"). Passes every call on to the real function.
-ImportPatch<decltype(::MoveFileW)>* g_move = nullptr;
+// The item that a rename (SetFileInformationByHandle with FileRenameInfo, through the item's handle) takes
+// from its place, as a user reads its path.
+std::wstring RenamedFrom(HANDLE item)
+{
+    wchar_t final[1024] = {};
+    const DWORD length = GetFinalPathNameByHandleW(item, final, 1024, 0);
+    return length > 0 && length < 1024 ? ShownPath(std::wstring(final, length)) : std::wstring();
+}
+
+// Records the first rename of every item: the source of a rename that is not a rename target (those end in
+// ".tmp"). Passes every call on to the real function.
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_move = nullptr;
 std::vector<std::wstring>* g_renamed = nullptr;
 
-BOOL WINAPI RecordingMove(LPCWSTR from, LPCWSTR to)
+BOOL WINAPI RecordingMove(HANDLE item, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
 {
-    const std::wstring source = from;
-    if (g_renamed && (source.size() < 4 || source.compare(source.size() - 4, 4, L".tmp") != 0))
-        g_renamed->push_back(source);
-    return g_move->Original()(from, to);
+    if (type == FileRenameInfo && g_renamed) {
+        const std::wstring source = RenamedFrom(item);
+        if (source.size() < 4 || source.compare(source.size() - 4, 4, L".tmp") != 0)
+            g_renamed->push_back(source);
+    }
+    return g_move->Original()(item, type, info, size);
 }
 
 TEST_F(ShreddingTest, FoldersAreWalkedDepthFirstInSearchOrderAndRemovedAfterTheirContents)
@@ -244,7 +256,7 @@ TEST_F(ShreddingTest, FoldersAreWalkedDepthFirstInSearchOrderAndRemovedAfterThei
     std::vector<std::wstring> renamed;
     Outcome outcome;
     {
-        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &RecordingMove);
+        ImportPatch<decltype(::SetFileInformationByHandle)> move("SetFileInformationByHandle", &RecordingMove);
         ASSERT_TRUE(move.IsActive());
         g_move = &move;
         g_renamed = &renamed;
@@ -606,7 +618,6 @@ TEST_F(ShreddingTest, PathsTooLongToHandleFailCleanly)
 // fakes give the Windows behaviour: the handle opened on a link with FILE_FLAG_OPEN_REPARSE_POINT shows the
 // reparse point, and deleting through it removes the Unix link (nothing is set on what it points at).
 // Renames of a link are recorded and refused. Every other call passes on.
-ImportPatch<decltype(::MoveFileW)>* g_linkMove = nullptr;
 ImportPatch<decltype(::CreateFileW)>* g_linkCreate = nullptr;
 ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_linkInformation = nullptr;
 ImportPatch<decltype(::SetFileInformationByHandle)>* g_linkSetInformation = nullptr;
@@ -629,16 +640,6 @@ const std::wstring* LinkOfHandle(HANDLE handle)
     return nullptr;
 }
 
-BOOL WINAPI LinkAwareMove(LPCWSTR from, LPCWSTR to)
-{
-    if (IsLink(from)) {
-        g_linksRenamed.push_back(from);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return g_linkMove->Original()(from, to);
-}
-
 HANDLE WINAPI LinkAwareCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE templateFile)
 {
@@ -659,11 +660,31 @@ BOOL WINAPI LinkAwareInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, 
     return ok;
 }
 
+// A handle of the link itself names the link as its final path, not what it points at.
+ImportPatch<decltype(::GetFinalPathNameByHandleW)>* g_linkFinalPath = nullptr;
+DWORD WINAPI LinkAwareFinalPath(HANDLE handle, LPWSTR path, DWORD length, DWORD flags)
+{
+    const std::wstring* link = LinkOfHandle(handle);
+    if (!link)
+        return g_linkFinalPath->Original()(handle, path, length, flags);
+    const std::wstring final = IsLiteralPath(*link) ? *link : L"\\\\?\\" + *link;
+    if (length <= final.size())
+        return static_cast<DWORD>(final.size() + 1);
+    final.copy(path, final.size());
+    path[final.size()] = L'\0';
+    return static_cast<DWORD>(final.size());
+}
+
 BOOL WINAPI LinkAwareSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
 {
     const std::wstring* link = LinkOfHandle(handle);
     if (!link)
         return g_linkSetInformation->Original()(handle, type, info, size);
+    if (type == FileRenameInfo) {
+        g_linksRenamed.push_back(*link);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (type == FileDispositionInfo && static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile) {
         const std::wstring removed = *link;
         g_linkHandles.erase(std::remove_if(g_linkHandles.begin(), g_linkHandles.end(),
@@ -679,13 +700,13 @@ BOOL WINAPI LinkAwareSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS typ
 class WindowsLinks {
 public:
     explicit WindowsLinks(std::vector<std::wstring> links)
-        : m_move("MoveFileW", &LinkAwareMove),
-          m_create("CreateFileW", &LinkAwareCreate),
+        : m_create("CreateFileW", &LinkAwareCreate),
+          m_finalPath("GetFinalPathNameByHandleW", &LinkAwareFinalPath),
           m_information("GetFileInformationByHandleEx", &LinkAwareInformation),
           m_setInformation("SetFileInformationByHandle", &LinkAwareSetInformation)
     {
-        g_linkMove = &m_move;
         g_linkCreate = &m_create;
+        g_linkFinalPath = &m_finalPath;
         g_linkInformation = &m_information;
         g_linkSetInformation = &m_setInformation;
         g_links = std::move(links);
@@ -700,12 +721,13 @@ public:
     }
     bool IsActive() const
     {
-        return m_move.IsActive() && m_create.IsActive() && m_information.IsActive() && m_setInformation.IsActive();
+        return m_create.IsActive() && m_finalPath.IsActive() && m_information.IsActive() &&
+               m_setInformation.IsActive();
     }
 
 private:
-    ImportPatch<decltype(::MoveFileW)> m_move;
     ImportPatch<decltype(::CreateFileW)> m_create;
+    ImportPatch<decltype(::GetFinalPathNameByHandleW)> m_finalPath;
     ImportPatch<decltype(::GetFileInformationByHandleEx)> m_information;
     ImportPatch<decltype(::SetFileInformationByHandle)> m_setInformation;
 };
@@ -879,15 +901,16 @@ namespace {
 
 // Another program writes a file into the folder while the job renames it: the seam writes it right after
 // the folder's first rename, into the folder under its new name, and passes every call on.
-ImportPatch<decltype(::MoveFileW)>* g_writingMove = nullptr;
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_writingMove = nullptr;
 std::wstring g_folderToWriteInto;
 
-BOOL WINAPI MoveThenWriteInto(LPCWSTR from, LPCWSTR to)
+BOOL WINAPI MoveThenWriteInto(HANDLE item, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
 {
-    const BOOL moved = g_writingMove->Original()(from, to);
-    if (moved && g_folderToWriteInto == from) {
+    const std::wstring from = type == FileRenameInfo ? RenamedFrom(item) : std::wstring();
+    const BOOL moved = g_writingMove->Original()(item, type, info, size);
+    if (moved && !from.empty() && g_folderToWriteInto == from) {
         g_folderToWriteInto.clear();
-        MakeFile(std::wstring(to) + L"\\late.txt", 77);
+        MakeFile(RenamedFrom(item) + L"\\late.txt", 77);
     }
     return moved;
 }
@@ -901,7 +924,7 @@ TEST_F(ShreddingTest, AFolderThatCannotBeRemovedIsFoundUnderItsOwnNameWithItsCon
     {
         ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
         g_sleep = &sleep;
-        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &MoveThenWriteInto);
+        ImportPatch<decltype(::SetFileInformationByHandle)> move("SetFileInformationByHandle", &MoveThenWriteInto);
         ASSERT_TRUE(move.IsActive());
         g_writingMove = &move;
         g_folderToWriteInto = held;
