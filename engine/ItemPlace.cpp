@@ -176,13 +176,16 @@ DWORD CheckFolder(const wchar_t* path, const ItemPlace& place, const FolderPlace
     if (!folder.IsValid())
         return LastErrorOr(ERROR_PATH_NOT_FOUND);
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!FinalPathOf(folder.Get(), &opened->m_finalPath) || !GetFileInformationByHandle(folder.Get(), &info))
+    if (!GetFileInformationByHandle(folder.Get(), &info))
+        return LastErrorOr(ERROR_INVALID_HANDLE);
+    // The volume first: under Wine a file system that belongs to no drive has no final path to tell.
+    if (parent && info.dwVolumeSerialNumber != parent->m_volumeSerial)
+        return kOtherVolumeError;
+    if (!FinalPathOf(folder.Get(), &opened->m_finalPath))
         return LastErrorOr(ERROR_INVALID_HANDLE);
     // A file put where the folder was is not the folder that was listed either.
     if (!IsAt(opened->m_finalPath, place) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return kLeadsElsewhereError;
-    if (parent && info.dwVolumeSerialNumber != parent->m_volumeSerial)
-        return kOtherVolumeError;
     opened->m_volumeSerial = info.dwVolumeSerialNumber;
     return ERROR_SUCCESS;
 }

@@ -122,6 +122,12 @@ void CCalculateMetricsThread::CountFolderAt(const CancelFlag* stop, const CStrin
     HANDLE search = FindFirstFileW(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
+    // The search opened the folder by its name again: that name must still lead to the folder checked.
+    FolderPlace listed;
+    if (CheckFolder(folder, place, parent, &listed) != ERROR_SUCCESS) {
+        FindClose(search);
+        return;
+    }
     do {
         if (StopRequested(stop))
             break;

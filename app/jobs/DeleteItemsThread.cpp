@@ -177,6 +177,13 @@ int DeleteItemsThread::ShredFolderAt(const CString& path, CErasureMethod* method
         if (error != ERROR_FILE_NOT_FOUND || !IsExistingFolder(path))
             return Fail(path, 0, DeleteErrorFailed, error);
     } else {
+        // The search opened the folder by its name again: that name must still lead to the folder checked.
+        FolderPlace listed;
+        const DWORD relisted = CheckFolder(path, place, parent, &listed);
+        if (relisted != ERROR_SUCCESS) {
+            FindClose(search);
+            return Fail(path, 0, DeleteErrorFailed, relisted);
+        }
         for (;;) {
             if (StopRequested(&m_stop)) {
                 // Stopped: the rest of this folder, the folder and every folder around it stay as they are.
