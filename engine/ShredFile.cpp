@@ -7,7 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "FileHandle.h"
 #include "FoundNames.h"
+#include "ItemPlace.h"
 #include "libcommon/Volume.h"
 
 namespace {
@@ -17,30 +19,6 @@ constexpr int kRenameNameLength = 25;
 constexpr DWORD kRenameRetryPauseMs = 100;
 constexpr DWORD kFolderNotEmptyPauseMs = 1000;
 constexpr wchar_t kNameCharacters[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-
-// Closes a handle when it goes, keeping the thread's last error as the failed step left it.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_handle; }
-    void Close()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            CloseHandle(m_handle);
-            m_handle = INVALID_HANDLE_VALUE;
-            SetLastError(error);
-        }
-    }
-
-private:
-    HANDLE m_handle;
-};
 
 // The item's folder: the path less its last element. false when nothing can be removed.
 bool FolderOf(const wchar_t* path, std::wstring& folder)
@@ -175,6 +153,67 @@ bool ListNamedStreams(const wchar_t* path, std::vector<std::wstring>& streams)
     }
 }
 
+// The size of the open file; -1 when it cannot be read.
+int64_t SizeOf(HANDLE file)
+{
+    LARGE_INTEGER size = {};
+    return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+// Renames the open item to target through its handle, so that what is renamed is the item that was opened
+// and checked, whatever its old name leads to meanwhile (Wine renames by the name the item had when it was
+// opened, and a link put there since is renamed itself, never what it points at).
+bool RenameOpenItem(HANDLE item, const std::wstring& target)
+{
+    const size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+    std::vector<uint8_t> buffer(bytes, 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), info->FileName);
+    return SetFileInformationByHandle(item, FileRenameInfo, info, static_cast<DWORD>(bytes)) != 0;
+}
+
+// Marks the open item for deletion when its last handle closes; a folder must be empty.
+bool DeleteOpenItem(HANDLE item)
+{
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(item, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// Whether the name is gone after its item was deleted: the system may report a deletion that did not
+// happen (Wine, when the Linux removal fails: an immutable folder, a mount point).
+bool IsGone(const std::wstring& path)
+{
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Opens an item to be written: data, and delete access, so that a file that another program holds without
+// letting deleters in fails here, before any byte of it is written. Checked to be the item at place (when
+// given) and to have no other names. INVALID_HANDLE_VALUE with *error set otherwise.
+HANDLE OpenToWrite(const wchar_t* path, DWORD flags, const ItemPlace* place, DWORD* error)
+{
+    FileHandle file(CreateFileW(path, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | DELETE, FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, flags, nullptr));
+    if (!file.IsValid()) {
+        *error = GetLastError();
+        return INVALID_HANDLE_VALUE;
+    }
+    *error = place ? CheckPlace(file.Get(), *place) : ERROR_SUCCESS;
+    if (*error == ERROR_SUCCESS)
+        *error = CheckSingleName(file.Get());
+    if (*error != ERROR_SUCCESS)
+        return INVALID_HANDLE_VALUE;
+    HANDLE opened = file.Get();
+    file.Release();
+    return opened;
+}
+
 }  // namespace
 
 BOOL SetEarliestFileTimes(HANDLE item)
@@ -271,7 +310,8 @@ FolderFacts CFolderFactsCache::For(const std::wstring& folder)
     return facts;
 }
 
-int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
+int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt, const ItemPlace* place,
+                    int64_t expectedSize)
 {
     if (leftAt)
         *leftAt = path;
@@ -280,23 +320,33 @@ int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
         return 0;
     }
 
-    // The item itself, also when it is a link: its times, not those of what it points at.
-    {
-        FileHandle item(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
-        if (!item.IsValid())
-            return 0;
-        SetEarliestFileTimes(item.Get());
-        // Windows refuses to remove a read-only folder: the attribute goes first, as a file's does.
-        if (isFolder) {
-            FILE_BASIC_INFO info = {};
-            if (GetFileInformationByHandleEx(item.Get(), FileBasicInfo, &info, sizeof info) &&
-                (info.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-                FILE_BASIC_INFO writable = {};  // times of 0 stay as they are
-                writable.FileAttributes = info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-                SetFileInformationByHandle(item.Get(), FileBasicInfo, &writable, sizeof writable);
-            }
+    // The item itself, also when it is a link: its times, not those of what it points at. Every step from
+    // here goes through this handle, checked first to be the item at place: the renames and the deletion
+    // act on what was checked, not on whatever the name leads to by then.
+    FileHandle item(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!item.IsValid())
+        return 0;
+    const DWORD where = place ? CheckPlace(item.Get(), *place) : ERROR_SUCCESS;
+    if (where != ERROR_SUCCESS) {
+        SetLastError(where);
+        return 0;
+    }
+    // A file that another program has written to since its overwrite ended holds data that no pass reached.
+    if (!isFolder && expectedSize >= 0 && SizeOf(item.Get()) != expectedSize) {
+        SetLastError(kSizeChangedError);
+        return 0;
+    }
+    SetEarliestFileTimes(item.Get());
+    // Windows refuses to remove a read-only folder: the attribute goes first, as a file's does.
+    if (isFolder) {
+        FILE_BASIC_INFO info = {};
+        if (GetFileInformationByHandleEx(item.Get(), FileBasicInfo, &info, sizeof info) &&
+            (info.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+            FILE_BASIC_INFO writable = {};  // times of 0 stay as they are
+            writable.FileAttributes = info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            SetFileInformationByHandle(item.Get(), FileBasicInfo, &writable, sizeof writable);
         }
     }
 
@@ -311,27 +361,42 @@ int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt)
     std::wstring current = path;
     for (int attempt = 0; attempt < kRenameCount; ++attempt) {
         const std::wstring target = folder + separator + MakeRandomName(kRenameNameLength) + L".tmp";
-        if (FitsPathBuffer(target.c_str()) && MoveFileW(current.c_str(), target.c_str()))
+        if (FitsPathBuffer(target.c_str()) && RenameOpenItem(item.Get(), target))
             current = target;
         else
             Pause(kRenameRetryPauseMs);
     }
 
-    if (!isFolder)
-        return DeleteFileW(current.c_str()) ? 1 : 0;
-
-    if (RemoveDirectoryW(current.c_str()))
+    // What stays gets its own name back, with whatever it still holds (a folder that something was written
+    // into meanwhile, a file that grew); where that fails, the caller learns where it now is.
+    auto keep = [&](DWORD error) {
+        if (current != path && RenameOpenItem(item.Get(), path))
+            current = path;
+        if (leftAt)
+            *leftAt = ShownPath(current);
+        SetLastError(error);
+        return 0;
+    };
+    if (!isFolder && expectedSize >= 0 && SizeOf(item.Get()) != expectedSize)
+        return keep(kSizeChangedError);
+    if (!DeleteOpenItem(item.Get())) {
+        const DWORD error = GetLastError();
+        if (isFolder && error == ERROR_DIR_NOT_EMPTY)
+            Pause(kFolderNotEmptyPauseMs);
+        return keep(error);
+    }
+    item.Close();
+    if (IsGone(current))
         return 1;
-    const DWORD error = GetLastError();
-    if (error == ERROR_DIR_NOT_EMPTY)
-        Pause(kFolderNotEmptyPauseMs);
-    // A folder that stays (something was written into it meanwhile, or it is held open) gets its own name
-    // back, with whatever it still holds; where that fails, the caller learns where it now is.
-    if (current != path && MoveFileW(current.c_str(), path))
+    // Reported deleted, yet there: its own name back, if it can be opened as the item it was.
+    FileHandle stayed(CreateFileW(current.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+    if (stayed.IsValid() && current != path && RenameOpenItem(stayed.Get(), path))
         current = path;
     if (leftAt)
-        *leftAt = current;
-    SetLastError(error);
+        *leftAt = ShownPath(current);
+    SetLastError(kStillThereError);
     return 0;
 }
 
@@ -346,7 +411,7 @@ bool IsSpecialFile(const wchar_t* path)
     return type != FILE_TYPE_DISK && type != FILE_TYPE_UNKNOWN;
 }
 
-int RemoveLink(const wchar_t* path)
+int RemoveLink(const wchar_t* path, const ItemPlace* place)
 {
     if (!FitsPathBuffer(path)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -366,6 +431,12 @@ int RemoveLink(const wchar_t* path)
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
     }
+    // And it is the link that was found there, not one put in its place since.
+    const DWORD where = place ? CheckPlace(link.Get(), *place) : ERROR_SUCCESS;
+    if (where != ERROR_SUCCESS) {
+        SetLastError(where);
+        return 0;
+    }
     // A read-only link cannot be deleted: the attribute goes first, the link's own.
     if (tag.FileAttributes & FILE_ATTRIBUTE_READONLY) {
         FILE_BASIC_INFO info = {};  // times of 0 stay as they are
@@ -378,6 +449,10 @@ int RemoveLink(const wchar_t* path)
     if (!SetFileInformationByHandle(link.Get(), FileDispositionInfo, &disposition, sizeof disposition))
         return 0;
     link.Close();
+    if (!IsGone(path)) {
+        SetLastError(kStillThereError);
+        return 0;
+    }
     return 1;
 }
 
@@ -403,7 +478,7 @@ int ShredNamedStreams(const wchar_t* path, CErasureMethod* method, int32_t* kind
 
 int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
               const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes,
-              CFolderFactsCache* facts)
+              CFolderFactsCache* facts, const ItemPlace* place)
 {
     if (attributes & FILE_ATTRIBUTE_COMPRESSED) {
         *kind = DeleteErrorCompressed;
@@ -437,7 +512,7 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
             // A symbolic link or junction: writing through it would overwrite what it points at, outside
             // the user's selection, and renaming it may move what it points at. Only the link itself goes.
             *size = 0;
-            const int removed = RemoveLink(path);
+            const int removed = RemoveLink(path, place);
             if (!removed)
                 return Fail(kind, code, GetLastError());
             *code = GetLastError();
@@ -450,9 +525,19 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
         }
     }
 
+    // A read-only file is made writable, through a handle checked to be the item at place: nothing of what
+    // its name might lead to instead is changed.
     if (attributes & FILE_ATTRIBUTE_READONLY) {
-        DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        SetFileAttributesW(path, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
+        FILE_BASIC_INFO info = {};  // times of 0 stay as they are
+        const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        info.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
+        FileHandle look(CreateFileW(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+        const DWORD checked = !look.IsValid() ? GetLastError() : place ? CheckPlace(look.Get(), *place) : ERROR_SUCCESS;
+        if (checked != ERROR_SUCCESS)
+            return Fail(kind, code, checked);
+        SetFileInformationByHandle(look.Get(), FileBasicInfo, &info, sizeof info);
     }
 
     std::wstring folder;
@@ -464,49 +549,52 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
     if (!where.m_hasVolume)
         return Fail(kind, code, where.m_volumeError);
 
-    uint64_t current = 0;  // the size after the pre-pass, which the main overwrite rounds up
+    // The file's length from the first open on, as this job alone changes it: what the pre-pass writes and
+    // then the whole clusters of the main overwrite. Any other change is another program's writing, whose
+    // data the passes may not have reached: the file then fails, kept under its name.
+    int64_t expected = 0;
     {
-        // Delete access as well: a file that another program holds without letting deleters in cannot be
-        // removed afterwards, and fails here, before any byte of it is written.
-        FileHandle file(CreateFileW(path, FILE_WRITE_DATA | DELETE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
+        DWORD error = ERROR_SUCCESS;
+        FileHandle file(OpenToWrite(path, 0, place, &error));
         if (!file.IsValid())
-            return Fail(kind, code, GetLastError());
-        LARGE_INTEGER fileSize = {};
+            return Fail(kind, code, error);
         // A pipe, a FIFO or a device has no clusters of its own to overwrite.
         if (GetFileType(file.Get()) != FILE_TYPE_DISK)
             return Fail(kind, code, ERROR_NOT_SUPPORTED);
-        if (!GetFileSizeEx(file.Get(), &fileSize))
+        expected = SizeOf(file.Get());
+        if (expected < 0)
             return Fail(kind, code, GetLastError());
-        *size = static_cast<uint64_t>(fileSize.QuadPart);
+        *size = static_cast<uint64_t>(expected);
 
         // A file smaller than one NTFS file record may live inside the record: overwrite the record's
         // worth of bytes first. Only NTFS has file records; elsewhere there is no such step.
-        if (!where.m_isFat && where.m_hasRecordSize &&
-            static_cast<int64_t>(*size) < static_cast<int64_t>(where.m_recordSize)) {
+        if (!where.m_isFat && where.m_hasRecordSize && expected < static_cast<int64_t>(where.m_recordSize)) {
             const int overwrite = method->WritePasses(hWnd, file.Get(), path, cancel, size, itemsDone, bytesDone,
                                                      nullptr, static_cast<int64_t>(where.m_recordSize));
             if (!PassesResult(overwrite, kind, code))
                 return 0;
+            expected = static_cast<int64_t>(where.m_recordSize);
         }
-        if (!GetFileSizeEx(file.Get(), &fileSize))
-            return Fail(kind, code, GetLastError());
-        current = static_cast<uint64_t>(fileSize.QuadPart);
+        if (SizeOf(file.Get()) != expected)
+            return Fail(kind, code, kSizeChangedError);
     }
 
     // The overwrite covers the file's whole clusters.
     if (!where.m_hasCluster)
         return Fail(kind, code, where.m_clusterError);
+    const uint64_t current = static_cast<uint64_t>(expected);
     const uint64_t rounded = (current + where.m_cluster - 1) / where.m_cluster * where.m_cluster;
 
     if (rounded != 0) {
         // A stop asked for before the main overwrite leaves the file as it is.
         if (StopRequested(cancel))
             return Cancelled(kind);
-        FileHandle file(CreateFileW(path, FILE_WRITE_DATA | DELETE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_WRITE_THROUGH, nullptr));
+        DWORD error = ERROR_SUCCESS;
+        FileHandle file(OpenToWrite(path, FILE_FLAG_WRITE_THROUGH, place, &error));
         if (!file.IsValid())
-            return Fail(kind, code, GetLastError());
+            return Fail(kind, code, error);
+        if (SizeOf(file.Get()) != expected)
+            return Fail(kind, code, kSizeChangedError);
         // Every pass covers the whole last cluster: written over the rounded length from the start, so
         // that the write itself extends the file. The length is never changed before the passes: a FAT
         // driver may move a file whose length changes to new clusters and free the old ones with their
@@ -515,13 +603,16 @@ int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* k
                                                  PostDeleteProgress, static_cast<int64_t>(rounded));
         if (!PassesResult(overwrite, kind, code))
             return 0;
+        expected = static_cast<int64_t>(rounded);
+        if (SizeOf(file.Get()) != expected)
+            return Fail(kind, code, kSizeChangedError);
     }
 
     // Named streams (a downloaded file's Zone.Identifier, for one) hold data of the file as well.
     if (!ShredNamedStreams(path, method, kind, code, cancel))
         return 0;
 
-    const int removed = RenameAndDelete(path, 0);
+    const int removed = RenameAndDelete(path, 0, nullptr, place, expected);
     if (!removed)
         return Fail(kind, code, GetLastError());
     *code = GetLastError();

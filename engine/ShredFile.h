@@ -9,6 +9,8 @@
 #include <string>
 
 #include "ErasureMethod.h"
+#include "FailureCodes.h"
+#include "ItemPlace.h"
 
 // Why a shredding step failed. The progress dialog turns each kind into its message.
 enum DeleteErrorKind : int32_t {
@@ -59,9 +61,13 @@ FolderFacts LookUpFolderFacts(const std::wstring& folder, std::wstring* volumeRo
 // untouched. Every pass reaches the disk (flushed) before the next, and the file's named streams are
 // overwritten too, before it is renamed and deleted.
 // facts: the job's cache of what it knows about folders (nullptr: looked up for this file alone).
+// place: where the file must lie (nullptr: anywhere). Every handle is checked to be the file at place before
+// anything is written, renamed or removed through it (kLeadsElsewhereError otherwise); a file whose data has
+// other names is not written (kOtherNamesError); a file whose length changes but for this overwrite's own
+// growth, from its first open to its deletion, fails kept under its name (kSizeChangedError).
 int ShredFile(HWND hWnd, const wchar_t* path, CErasureMethod* method, int32_t* kind, DWORD* code, uint64_t* size,
               const CancelFlag* cancel, const uint64_t* itemsDone, const uint64_t* bytesDone, DWORD attributes,
-              CFolderFactsCache* facts = nullptr);
+              CFolderFactsCache* facts = nullptr, const ItemPlace* place = nullptr);
 
 // Overwrites every named data stream of the file or folder at path with every pass of method, each pass
 // flushed. 1: done (also when the item has none, or the file system keeps no streams). 0 with *kind 1 and
@@ -75,15 +81,22 @@ bool IsSpecialFile(const wchar_t* path);
 // Deletes the link (symbolic link, junction, mount point) at path itself, through a handle that is the link:
 // never renamed, never written through, what it points at untouched. A read-only link loses that attribute
 // first. 1 when it is gone; 0 otherwise, with the thread's last error: ERROR_NOT_SUPPORTED when the system
-// opens what the link points at instead of the link (Wine, for its Unix links), which is then left alone.
-int RemoveLink(const wchar_t* path);
+// opens what the link points at instead of the link (Wine, for its Unix links), which is then left alone;
+// kLeadsElsewhereError when the handle is not the link at place (when given); kStillThereError when the
+// system reported it deleted but its name is still there.
+int RemoveLink(const wchar_t* path, const ItemPlace* place = nullptr);
 
 // Sets the item's three times to the earliest instant, renames it seven times to random names in its own
 // folder and deletes it (isFolder: removes the folder, which must be empty). Never for a link, which
 // RemoveLink deletes. 1 when the item is gone; 0 otherwise, with the thread's last error from the failed step.
-// A folder that cannot be removed after its renames is renamed back to path; *leftAt (when given) receives
-// where the item is after a failure: path, or its last random name when the way back failed too.
-int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt = nullptr);
+// The renames and the deletion go through one handle, opened first and checked to be the item at place (when
+// given; kLeadsElsewhereError otherwise, nothing changed). A file whose length is not expectedSize (when not
+// -1) when it is opened or before it is deleted has been written to by another program: kSizeChangedError.
+// An item the system reports deleted whose name is still there fails with kStillThereError. An item that
+// stays is renamed back to path; *leftAt (when given) receives where the item is after a failure: path, or
+// its last random name when the way back failed too.
+int RenameAndDelete(const wchar_t* path, int isFolder, std::wstring* leftAt = nullptr,
+                    const ItemPlace* place = nullptr, int64_t expectedSize = -1);
 
 // *size = the file's size rounded up to whole clusters of the volume that holds folder (which may be
 // shortened in place). 1 on success; 1 with *size unchanged when no volume is found for the folder;

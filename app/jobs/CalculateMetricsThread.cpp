@@ -71,6 +71,11 @@ void CCalculateMetricsThread::Run()
                 CString path(listed);
                 if (IsPathTooLong(path) || !IsFullyQualifiedPath(path))
                     continue;
+                // A listed file that is not where its path names it (its name a link to elsewhere) is not
+                // counted: the shredding job fails at it untouched.
+                ItemPlace place;
+                if (!PlaceOfNamedItem(path, &place) || CheckItemAt(path, place) != ERROR_SUCCESS)
+                    continue;
                 WIN32_FIND_DATAW entry;
                 HANDLE search = FindFirstFileW(path, &entry);
                 if (search == INVALID_HANDLE_VALUE)
@@ -99,6 +104,17 @@ void CCalculateMetricsThread::Run()
 void CCalculateMetricsThread::CountFolder(const CancelFlag* stop, const CString& folder, uint64_t* bytes,
                                           uint64_t* files)
 {
+    ItemPlace place;
+    if (PlaceOfNamedItem(folder, &place))
+        CountFolderAt(stop, folder, place, nullptr, bytes, files);
+}
+
+void CCalculateMetricsThread::CountFolderAt(const CancelFlag* stop, const CString& folder, const ItemPlace& place,
+                                            const FolderPlace* parent, uint64_t* bytes, uint64_t* files)
+{
+    FolderPlace opened;
+    if (CheckFolder(folder, place, parent, &opened) != ERROR_SUCCESS)
+        return;
     CString pattern = SearchPattern(folder);
     if (IsPathTooLong(pattern))
         return;
@@ -106,6 +122,12 @@ void CCalculateMetricsThread::CountFolder(const CancelFlag* stop, const CString&
     HANDLE search = FindFirstFileW(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
+    // The search opened the folder by its name again: that name must still lead to the folder checked.
+    FolderPlace listed;
+    if (CheckFolder(folder, place, parent, &listed) != ERROR_SUCCESS) {
+        FindClose(search);
+        return;
+    }
     do {
         if (StopRequested(stop))
             break;
@@ -119,7 +141,7 @@ void CCalculateMetricsThread::CountFolder(const CancelFlag* stop, const CString&
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (IsFolderLink(entry) || IsPathTooLong(path))
                 continue;
-            CountFolder(stop, path, bytes, files);
+            CountFolderAt(stop, path, PlaceInFolder(opened, entry.cFileName), &opened, bytes, files);
         } else {
             if (IsPathTooLong(path))
                 continue;

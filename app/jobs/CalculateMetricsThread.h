@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "Thread.h"
+#include "engine/ItemPlace.h"
 #include "engine/PathList.h"
 #include "framework/CString.h"
 
@@ -31,7 +32,9 @@ public:
 
     // Adds the folder's tree to the totals. Stops before the next entry once *stop is set. A folder that
     // cannot be listed adds nothing; links to folders (junctions, symbolic links) are neither counted nor
-    // followed, and neither are paths too long to handle.
+    // followed, and neither are paths too long to handle. Each folder is checked before it is listed, as the
+    // shredding job checks it: one whose name leads elsewhere than its listed entry, or that lies on another
+    // volume than its parent, adds nothing.
     void CountFolder(const CancelFlag* stop, const CString& folder, uint64_t* bytes, uint64_t* files);
     // Builds and posts one WM_METRICS_STATUS for the file just counted at path.
     void PostStatus(const CString& path, const uint64_t* bytes, const uint64_t* files);
@@ -44,6 +47,9 @@ public:
     CString m_path;
 
 private:
+    // The count of a folder at place, checked first (below parent, on parent's volume, when given).
+    void CountFolderAt(const CancelFlag* stop, const CString& folder, const ItemPlace& place,
+                       const FolderPlace* parent, uint64_t* bytes, uint64_t* files);
     // After each counted file: the status follows the 201st file and every 201st after it.
     void StatusTick(const CString& path, const uint64_t* bytes, const uint64_t* files);
 };

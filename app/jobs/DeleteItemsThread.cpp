@@ -84,7 +84,7 @@ void DeleteItemsThread::Run()
         PostMessageW(m_hWnd, WM_DELETE_DONE, 0, 0);
 }
 
-int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
+int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method, const ItemPlace* place)
 {
     const int32_t passes = static_cast<int32_t>(method->m_passes.size());
 
@@ -107,11 +107,19 @@ int DeleteItemsThread::ShredOneFile(const wchar_t* path, CErasureMethod* method)
         return Fail(path, 1, DeleteErrorFailed, IsSpecialFile(path) ? ERROR_NOT_SUPPORTED : error);
     }
 
+    // A file of the request's list lies where its path names it: in the folder its name is in.
+    ItemPlace named;
+    if (!place) {
+        if (!PlaceOfNamedItem(path, &named))
+            return Fail(path, 1, DeleteErrorFailed, GetLastError());
+        place = &named;
+    }
+
     int32_t kind = DeleteErrorNone;
     DWORD code = 0;
     uint64_t size = 0;
     if (!ShredFile(m_hWnd, path, method, &kind, &code, &size, &m_stop, &m_itemsDone, &m_bytesDone, attributes,
-                   &m_facts)) {
+                   &m_facts, place)) {
         if (kind == DeleteErrorNone) {
             // The overwrite saw the cancel; the file is kept and the job ends without a word.
             m_cancelled = true;
@@ -135,14 +143,26 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
     // Only the link goes; what it points at lies outside the user's selection. What cannot be told apart
     // is left as it is.
     CString normalised;
-    switch (KindOfFolder(path, &normalised)) {
-    case FolderKind::Link:
-        return RemoveFolder(normalised, false);
-    case FolderKind::Unknown:
+    const FolderKind kind = KindOfFolder(path, &normalised);
+    if (kind == FolderKind::Unknown)
         return Fail(path, 0, DeleteErrorFailed, GetLastError());
-    case FolderKind::Folder:
-        break;
-    }
+    ItemPlace place;
+    if (!PlaceOfNamedItem(normalised, &place))
+        return Fail(path, 0, DeleteErrorFailed, GetLastError());
+    if (kind == FolderKind::Link)
+        return RemoveFolder(normalised, false, place);
+    return ShredFolderAt(path, method, place, nullptr);
+}
+
+int DeleteItemsThread::ShredFolderAt(const CString& path, CErasureMethod* method, const ItemPlace& place,
+                                     const FolderPlace* parent)
+{
+    // The folder is the one its parent's listing named (or the one the user named), on its parent's volume,
+    // before anything in it is listed: a name exchanged for a link meanwhile, or a mount, fails here.
+    FolderPlace opened;
+    const DWORD checked = CheckFolder(path, place, parent, &opened);
+    if (checked != ERROR_SUCCESS)
+        return Fail(path, 0, DeleteErrorFailed, checked);
 
     const CString pattern = SearchPattern(path);
     if (IsPathTooLong(pattern))
@@ -157,6 +177,13 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
         if (error != ERROR_FILE_NOT_FOUND || !IsExistingFolder(path))
             return Fail(path, 0, DeleteErrorFailed, error);
     } else {
+        // The search opened the folder by its name again: that name must still lead to the folder checked.
+        FolderPlace listed;
+        const DWORD relisted = CheckFolder(path, place, parent, &listed);
+        if (relisted != ERROR_SUCCESS) {
+            FindClose(search);
+            return Fail(path, 0, DeleteErrorFailed, relisted);
+        }
         for (;;) {
             if (StopRequested(&m_stop)) {
                 // Stopped: the rest of this folder, the folder and every folder around it stay as they are.
@@ -172,12 +199,16 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
                 if (!JoinFoundName(path.Str(), entry.cFileName, &joined, &error)) {
                     // A name that would address something else than this entry: nothing is touched.
                     result = Fail(joined.c_str(), isFolder ? 0 : 1, DeleteErrorFailed, error);
-                } else if (isFolder) {
-                    const CString child(joined.c_str());
-                    // A link found in the walk goes as the entry shows it: only the link itself.
-                    result = IsFolderLink(entry) ? RemoveFolder(child, false) : ShredFolder(child, method);
                 } else {
-                    result = ShredOneFile(joined.c_str(), method);
+                    // Each entry must be found where this folder's listing named it.
+                    const ItemPlace child = PlaceInFolder(opened, entry.cFileName);
+                    const CString childPath(joined.c_str());
+                    if (!isFolder)
+                        result = ShredOneFile(joined.c_str(), method, &child);
+                    else if (IsFolderLink(entry))
+                        result = RemoveFolder(childPath, false, child);  // a link found goes itself
+                    else
+                        result = ShredFolderAt(childPath, method, child, &opened);
                 }
             }
             if (!result) {
@@ -199,10 +230,11 @@ int DeleteItemsThread::ShredFolder(const wchar_t* folder, CErasureMethod* method
     // A drive root such as C:\ is walked and kept.
     if (IsDriveRoot(path))
         return 1;
-    return RemoveFolder(path, true, method);
+    return RemoveFolder(path, true, place, method);
 }
 
-int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CErasureMethod* method)
+int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, const ItemPlace& place,
+                                    CErasureMethod* method)
 {
     // A folder's named streams are its data too; a link's would be those of what it points at.
     if (ownFolder) {
@@ -218,10 +250,10 @@ int DeleteItemsThread::RemoveFolder(const CString& folder, bool ownFolder, CEras
     }
     // A link is deleted itself: a rename could move what it points at.
     if (!ownFolder)
-        return RemoveLink(folder) ? 1 : Fail(folder, 0, DeleteErrorFailed, GetLastError());
+        return RemoveLink(folder, &place) ? 1 : Fail(folder, 0, DeleteErrorFailed, GetLastError());
     // A folder that stays is named where it now is: under its own name again, unless the way back failed.
     std::wstring leftAt;
-    if (RenameAndDelete(folder, 1, &leftAt))
+    if (RenameAndDelete(folder, 1, &leftAt, &place))
         return 1;
     const DWORD error = GetLastError();
     return Fail(leftAt.c_str(), 0, DeleteErrorFailed, error);

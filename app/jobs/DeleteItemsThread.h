@@ -33,12 +33,16 @@ public:
     // The job. Posts WM_DELETE_DONE when it ends, unless it was stopped.
     void Run() override;
 
-    // 1 shredded; 0 failed and recorded in m_error, or stopped by a cancel (nothing recorded).
-    int ShredOneFile(const wchar_t* path, CErasureMethod* method);
+    // 1 shredded; 0 failed and recorded in m_error, or stopped by a cancel (nothing recorded). place: where the
+    // file must lie (nullptr: where its path names it, as a file of the request's list).
+    int ShredOneFile(const wchar_t* path, CErasureMethod* method, const ItemPlace* place = nullptr);
     // 1 the folder's tree is shredded and the folder removed (a drive root is kept); 0 failed and recorded,
     // or stopped by a cancel before the next entry (nothing recorded, the rest of the tree untouched).
     // A folder that is a link (junction, symbolic link) is not walked: only the link itself is deleted; one that
     // cannot be told from a link fails untouched. Paths that are not fully qualified fail untouched.
+    // Every folder is opened and checked before it is listed: one whose name now leads elsewhere than the
+    // entry listed (a link put in its place), or that lies on another volume than its parent (a file system
+    // mounted there), fails untouched, and so does every entry that is not what its folder's listing named.
     int ShredFolder(const wchar_t* folder, CErasureMethod* method);
 
     HWND m_hWnd;
@@ -52,9 +56,12 @@ public:
     uint64_t m_bytesDone;  // their sizes times the number of passes
 
 private:
-    // Renames and removes an emptied folder, its named streams overwritten with method first; a link
-    // (ownFolder false) is deleted itself, without renames.
-    int RemoveFolder(const CString& folder, bool ownFolder, CErasureMethod* method = nullptr);
+    // The walk of a folder at place, checked first (below parent, on parent's volume, when given).
+    int ShredFolderAt(const CString& folder, CErasureMethod* method, const ItemPlace& place,
+                      const FolderPlace* parent);
+    // Renames and removes an emptied folder at place, its named streams overwritten with method first; a
+    // link (ownFolder false) is deleted itself, without renames.
+    int RemoveFolder(const CString& folder, bool ownFolder, const ItemPlace& place, CErasureMethod* method = nullptr);
     // Records a failure the thread found itself.
     int Fail(const wchar_t* name, int32_t isFile, int32_t kind, DWORD lastError);
 

@@ -77,6 +77,21 @@ JobFailureMessage ChooseFailureMessage(int32_t kind, int32_t isFile, DWORD lastE
     case DeleteErrorNone:
         return {0, 0, IDOK};
     case DeleteErrorFailed:
+        // What the engine found itself has a message of its own.
+        switch (lastError) {
+        case kLeadsElsewhereError:
+            return {IDS_LEADS_ELSEWHERE, MB_ICONEXCLAMATION, IDCANCEL};
+        case kOtherVolumeError:
+            return {IDS_OTHER_VOLUME, MB_ICONEXCLAMATION, IDCANCEL};
+        case kOtherNamesError:
+            return {IDS_OTHER_NAMES, MB_ICONEXCLAMATION, IDCANCEL};
+        case kSizeChangedError:
+            return {IDS_SIZE_CHANGED, MB_ICONEXCLAMATION, IDCANCEL};
+        case kStillThereError:
+            return {IDS_STILL_THERE, MB_ICONEXCLAMATION, IDCANCEL};
+        default:
+            break;
+        }
         if (lastError == ERROR_SHARING_VIOLATION || lastError == ERROR_LOCK_VIOLATION)
             return {IDS_FILE_IN_USE, MB_OK, IDCANCEL};
         if (lastError == ERROR_ACCESS_DENIED)

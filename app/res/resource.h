@@ -85,6 +85,11 @@
 #define IDS_FILE_FAILED         164   // file %s, error %d (also the confirmation dialog)
 #define IDS_FOLDER_FAILED       165   // folder %s, error %d (also the confirmation dialog)
 #define IDS_FILE_IN_USE         166   // file %s is open elsewhere (also the confirmation dialog)
+#define IDS_LEADS_ELSEWHERE     142   // %s now leads elsewhere than the entry that was listed
+#define IDS_OTHER_VOLUME        143   // folder %s lies on another volume (a file system mounted there)
+#define IDS_OTHER_NAMES         144   // file %s has other names (hard links)
+#define IDS_SIZE_CHANGED        145   // file %s changed its size while it was overwritten
+#define IDS_STILL_THERE         146   // %s was reported deleted but is still there
 
 // ---- CConfirmDeletionDlg: confirms a list, a drive or a free-space wipe ----
 // Templates.

@@ -315,3 +315,38 @@ TEST_F(CountingTest, ANameThatCannotBeJoinedToItsFolderIsNotCounted)
 }
 
 }  // namespace
+
+namespace {
+
+// A folder of the selection exchanged for a link to a folder outside it just as its listing begins (after
+// it was checked): nothing outside is counted.
+TEST_F(CountingTest, AFolderExchangedForALinkAsItsListingBeginsCountsNothingOutside)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "exchanges the names on the Unix side of the Wine prefix";
+    const std::wstring top = m_dir.Join(L"top");
+    const std::wstring sub = top + L"\\sub";
+    const std::wstring outside = m_dir.Join(L"outside");
+    const std::wstring spare = m_dir.Join(L"spare");
+    for (const std::wstring& folder : {top, sub, outside, spare})
+        ASSERT_TRUE(MakeFolders(folder));
+    ASSERT_TRUE(MakeFile(top + L"\\own.bin", 10));
+    ASSERT_TRUE(MakeFile(sub + L"\\inside.bin", 20));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(MakeFile(outside + L"\\o" + std::to_wstring(i) + L".bin", 1000));
+    ScopedUnixLink link(spare + L"\\lnk", outside);
+    ASSERT_TRUE(link.IsMade());
+    {
+        ExchangeDuringListing exchange(sub, spare + L"\\lnk", ExchangeDuringListing::When::BeforeListing);
+        ASSERT_TRUE(exchange.IsActive());
+        Count({}, {top});
+        EXPECT_TRUE(exchange.Exchanged());
+    }
+    const MetricsResult totals = Totals();
+    EXPECT_EQ(1u, totals.m_files) << "only top's own file";
+    EXPECT_EQ(10u, totals.m_bytes);
+    EXPECT_TRUE(RemoveUnixTree(top));  // top\sub is the link now
+    EXPECT_TRUE(RemoveUnixTree(spare));
+}
+
+}  // namespace

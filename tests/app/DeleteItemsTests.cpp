@@ -13,6 +13,7 @@
 #include "MessageSink.h"
 #include "TempDir.h"
 #include "app/jobs/DeleteItemsThread.h"
+#include "engine/FoundNames.h"
 
 namespace {
 
@@ -200,17 +201,28 @@ TEST_F(ShreddingTest, ASinglePathJobShredsThatFolder)
     EXPECT_EQ(1u, outcome.m_itemsDone);
 }
 
-// Records the first rename of every item: the source of a MoveFileW that is not a rename target
-// (those end in ".tmp"). Passes every call on to the real function.
-ImportPatch<decltype(::MoveFileW)>* g_move = nullptr;
+// The item that a rename (SetFileInformationByHandle with FileRenameInfo, through the item's handle) takes
+// from its place, as a user reads its path.
+std::wstring RenamedFrom(HANDLE item)
+{
+    wchar_t final[1024] = {};
+    const DWORD length = GetFinalPathNameByHandleW(item, final, 1024, 0);
+    return length > 0 && length < 1024 ? ShownPath(std::wstring(final, length)) : std::wstring();
+}
+
+// Records the first rename of every item: the source of a rename that is not a rename target (those end in
+// ".tmp"). Passes every call on to the real function.
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_move = nullptr;
 std::vector<std::wstring>* g_renamed = nullptr;
 
-BOOL WINAPI RecordingMove(LPCWSTR from, LPCWSTR to)
+BOOL WINAPI RecordingMove(HANDLE item, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
 {
-    const std::wstring source = from;
-    if (g_renamed && (source.size() < 4 || source.compare(source.size() - 4, 4, L".tmp") != 0))
-        g_renamed->push_back(source);
-    return g_move->Original()(from, to);
+    if (type == FileRenameInfo && g_renamed) {
+        const std::wstring source = RenamedFrom(item);
+        if (source.size() < 4 || source.compare(source.size() - 4, 4, L".tmp") != 0)
+            g_renamed->push_back(source);
+    }
+    return g_move->Original()(item, type, info, size);
 }
 
 TEST_F(ShreddingTest, FoldersAreWalkedDepthFirstInSearchOrderAndRemovedAfterTheirContents)
@@ -244,7 +256,7 @@ TEST_F(ShreddingTest, FoldersAreWalkedDepthFirstInSearchOrderAndRemovedAfterThei
     std::vector<std::wstring> renamed;
     Outcome outcome;
     {
-        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &RecordingMove);
+        ImportPatch<decltype(::SetFileInformationByHandle)> move("SetFileInformationByHandle", &RecordingMove);
         ASSERT_TRUE(move.IsActive());
         g_move = &move;
         g_renamed = &renamed;
@@ -606,7 +618,6 @@ TEST_F(ShreddingTest, PathsTooLongToHandleFailCleanly)
 // fakes give the Windows behaviour: the handle opened on a link with FILE_FLAG_OPEN_REPARSE_POINT shows the
 // reparse point, and deleting through it removes the Unix link (nothing is set on what it points at).
 // Renames of a link are recorded and refused. Every other call passes on.
-ImportPatch<decltype(::MoveFileW)>* g_linkMove = nullptr;
 ImportPatch<decltype(::CreateFileW)>* g_linkCreate = nullptr;
 ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_linkInformation = nullptr;
 ImportPatch<decltype(::SetFileInformationByHandle)>* g_linkSetInformation = nullptr;
@@ -629,16 +640,6 @@ const std::wstring* LinkOfHandle(HANDLE handle)
     return nullptr;
 }
 
-BOOL WINAPI LinkAwareMove(LPCWSTR from, LPCWSTR to)
-{
-    if (IsLink(from)) {
-        g_linksRenamed.push_back(from);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return g_linkMove->Original()(from, to);
-}
-
 HANDLE WINAPI LinkAwareCreate(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE templateFile)
 {
@@ -659,11 +660,31 @@ BOOL WINAPI LinkAwareInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, 
     return ok;
 }
 
+// A handle of the link itself names the link as its final path, not what it points at.
+ImportPatch<decltype(::GetFinalPathNameByHandleW)>* g_linkFinalPath = nullptr;
+DWORD WINAPI LinkAwareFinalPath(HANDLE handle, LPWSTR path, DWORD length, DWORD flags)
+{
+    const std::wstring* link = LinkOfHandle(handle);
+    if (!link)
+        return g_linkFinalPath->Original()(handle, path, length, flags);
+    const std::wstring final = IsLiteralPath(*link) ? *link : L"\\\\?\\" + *link;
+    if (length <= final.size())
+        return static_cast<DWORD>(final.size() + 1);
+    final.copy(path, final.size());
+    path[final.size()] = L'\0';
+    return static_cast<DWORD>(final.size());
+}
+
 BOOL WINAPI LinkAwareSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
 {
     const std::wstring* link = LinkOfHandle(handle);
     if (!link)
         return g_linkSetInformation->Original()(handle, type, info, size);
+    if (type == FileRenameInfo) {
+        g_linksRenamed.push_back(*link);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (type == FileDispositionInfo && static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile) {
         const std::wstring removed = *link;
         g_linkHandles.erase(std::remove_if(g_linkHandles.begin(), g_linkHandles.end(),
@@ -679,13 +700,13 @@ BOOL WINAPI LinkAwareSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS typ
 class WindowsLinks {
 public:
     explicit WindowsLinks(std::vector<std::wstring> links)
-        : m_move("MoveFileW", &LinkAwareMove),
-          m_create("CreateFileW", &LinkAwareCreate),
+        : m_create("CreateFileW", &LinkAwareCreate),
+          m_finalPath("GetFinalPathNameByHandleW", &LinkAwareFinalPath),
           m_information("GetFileInformationByHandleEx", &LinkAwareInformation),
           m_setInformation("SetFileInformationByHandle", &LinkAwareSetInformation)
     {
-        g_linkMove = &m_move;
         g_linkCreate = &m_create;
+        g_linkFinalPath = &m_finalPath;
         g_linkInformation = &m_information;
         g_linkSetInformation = &m_setInformation;
         g_links = std::move(links);
@@ -700,12 +721,13 @@ public:
     }
     bool IsActive() const
     {
-        return m_move.IsActive() && m_create.IsActive() && m_information.IsActive() && m_setInformation.IsActive();
+        return m_create.IsActive() && m_finalPath.IsActive() && m_information.IsActive() &&
+               m_setInformation.IsActive();
     }
 
 private:
-    ImportPatch<decltype(::MoveFileW)> m_move;
     ImportPatch<decltype(::CreateFileW)> m_create;
+    ImportPatch<decltype(::GetFinalPathNameByHandleW)> m_finalPath;
     ImportPatch<decltype(::GetFileInformationByHandleEx)> m_information;
     ImportPatch<decltype(::SetFileInformationByHandle)> m_setInformation;
 };
@@ -879,15 +901,16 @@ namespace {
 
 // Another program writes a file into the folder while the job renames it: the seam writes it right after
 // the folder's first rename, into the folder under its new name, and passes every call on.
-ImportPatch<decltype(::MoveFileW)>* g_writingMove = nullptr;
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_writingMove = nullptr;
 std::wstring g_folderToWriteInto;
 
-BOOL WINAPI MoveThenWriteInto(LPCWSTR from, LPCWSTR to)
+BOOL WINAPI MoveThenWriteInto(HANDLE item, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
 {
-    const BOOL moved = g_writingMove->Original()(from, to);
-    if (moved && g_folderToWriteInto == from) {
+    const std::wstring from = type == FileRenameInfo ? RenamedFrom(item) : std::wstring();
+    const BOOL moved = g_writingMove->Original()(item, type, info, size);
+    if (moved && !from.empty() && g_folderToWriteInto == from) {
         g_folderToWriteInto.clear();
-        MakeFile(std::wstring(to) + L"\\late.txt", 77);
+        MakeFile(RenamedFrom(item) + L"\\late.txt", 77);
     }
     return moved;
 }
@@ -901,7 +924,7 @@ TEST_F(ShreddingTest, AFolderThatCannotBeRemovedIsFoundUnderItsOwnNameWithItsCon
     {
         ImportPatch<decltype(::Sleep)> sleep("Sleep", &ShortSleep);
         g_sleep = &sleep;
-        ImportPatch<decltype(::MoveFileW)> move("MoveFileW", &MoveThenWriteInto);
+        ImportPatch<decltype(::SetFileInformationByHandle)> move("SetFileInformationByHandle", &MoveThenWriteInto);
         ASSERT_TRUE(move.IsActive());
         g_writingMove = &move;
         g_folderToWriteInto = held;
@@ -974,6 +997,252 @@ TEST_F(ShreddingTest, AFifoFailsAsNotSupportedAndStays)
         EXPECT_EQ(std::vector<std::wstring>{L"pipe"}, ListFolder(sel));
     }
     EXPECT_TRUE(RemoveUnixTree(sel));
+}
+
+}  // namespace
+
+namespace {
+
+// ---- what the walk finds is what it touches ----
+
+// The contents of every file of the folder, by name.
+std::vector<std::pair<std::wstring, std::vector<uint8_t>>> Contents(const std::wstring& folder)
+{
+    std::vector<std::pair<std::wstring, std::vector<uint8_t>>> contents;
+    for (const std::wstring& name : ListFolder(folder))
+        contents.push_back({name, TempDir::ReadFile(folder + L"\\" + name)});
+    return contents;
+}
+
+// A folder of the selection exchanged for a link to a folder outside it, just as its listing begins (after
+// its check) or once the job has shredded its first file: the link's target holds files of the same names.
+// Nothing outside is written, renamed or moved; the job fails at the first item that is no longer the one
+// checked or listed.
+TEST_F(ShreddingTest, AFolderExchangedForALinkMidWalkLeavesWhatTheLinkLeadsToUntouched)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "exchanges the names on the Unix side of the Wine prefix";
+    const struct {
+        const wchar_t* m_case;
+        ExchangeDuringListing::When m_when;
+        uint64_t m_shredded;  // files of the folder shredded before the exchange
+    } cases[] = {
+        {L"before-listing", ExchangeDuringListing::When::BeforeListing, 0},
+        {L"after-first-file", ExchangeDuringListing::When::AfterFirstFile, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.m_case)));
+        m_sink.Clear();
+        const std::wstring top = Folder(std::wstring(c.m_case) + L"\\top");
+        const std::wstring sub = Folder(std::wstring(c.m_case) + L"\\top\\sub");
+        const std::wstring outside = Folder(std::wstring(c.m_case) + L"\\outside");
+        for (int i = 1; i <= 6; ++i) {
+            ASSERT_TRUE(MakeFile(sub + L"\\s" + std::to_wstring(i) + L".bin", 300));
+            ASSERT_TRUE(MakeFile(outside + L"\\s" + std::to_wstring(i) + L".bin", 300, 'K'));
+        }
+        const auto outsideBefore = Contents(outside);
+        // The link lies beside the selection, not in it; it points at the outside folder.
+        const std::wstring spare = Folder(std::wstring(c.m_case) + L"\\spare");
+        ScopedUnixLink link(spare + L"\\lnk", outside);
+        ASSERT_TRUE(link.IsMade());
+
+        Outcome outcome;
+        {
+            ExchangeDuringListing exchange(sub, spare + L"\\lnk", c.m_when);
+            ASSERT_TRUE(exchange.IsActive());
+            outcome = Shred({}, {top});
+            EXPECT_TRUE(exchange.Exchanged());
+        }
+        EXPECT_EQ(c.m_shredded, outcome.m_itemsDone);
+        EXPECT_EQ(DeleteErrorFailed, outcome.m_error.m_kind);
+        EXPECT_EQ(kLeadsElsewhereError, outcome.m_error.m_lastError);
+        EXPECT_EQ(0u, std::wstring(outcome.m_error.m_name).find(sub)) << outcome.m_error.m_name.Str();
+        ExpectDone();
+        EXPECT_EQ(outsideBefore, Contents(outside)) << "every outside file whole, none renamed";
+        EXPECT_EQ(std::vector<std::wstring>{L"sub"}, ListFolder(top)) << "nothing moved into the selection";
+        // The real folder, now under the link's name, holds the entries the job did not reach.
+        EXPECT_EQ(6u - c.m_shredded, ListFolder(spare + L"\\lnk").size());
+        EXPECT_TRUE(RemoveUnixTree(top));  // top\sub is the link now
+        EXPECT_TRUE(RemoveUnixTree(spare));
+    }
+}
+
+// A file of the selection that has another name elsewhere: overwriting it would destroy the other file too.
+TEST_F(ShreddingTest, AFileWithOtherNamesIsNotWrittenAndFailsTheJob)
+{
+    const std::wstring keep = File(L"outside\\keep.txt", 500);
+    const std::wstring sel = Folder(L"sel");
+    const std::wstring alias = sel + L"\\alias.txt";
+    ASSERT_TRUE(CreateHardLinkW(alias.c_str(), keep.c_str(), nullptr));
+    const std::vector<uint8_t> before = TempDir::ReadFile(keep);
+    for (bool listed : {false, true}) {
+        SCOPED_TRACE(listed ? "listed" : "found in a walk");
+        m_sink.Clear();
+        const Outcome outcome = listed ? Shred({alias}, {}) : Shred({}, {sel});
+        ExpectError(outcome, alias, 1, DeleteErrorFailed, kOtherNamesError);
+        ExpectDone();
+        EXPECT_EQ(before, TempDir::ReadFile(keep));
+        EXPECT_EQ(before, TempDir::ReadFile(alias));
+    }
+}
+
+// Another program appends to a file while its overwrite runs (Linux writers ignore the share modes), or
+// while it is renamed: what it wrote got no pass, so the file fails, kept under its own name.
+enum class AppendWhen { Never, AtFirstFlush, AtFirstRename };
+AppendWhen g_appendWhen = AppendWhen::Never;
+std::wstring g_appendTo;
+ImportPatch<decltype(::FlushFileBuffers)>* g_appendingFlush = nullptr;
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_appendingRename = nullptr;
+
+void AppendOnce(AppendWhen now)
+{
+    if (g_appendWhen != now)
+        return;
+    g_appendWhen = AppendWhen::Never;
+    HANDLE other = CreateFileW(g_appendTo.c_str(), FILE_APPEND_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return;
+    const char line[] = "appended meanwhile\n";
+    DWORD written = 0;
+    WriteFile(other, line, sizeof line - 1, &written, nullptr);
+    CloseHandle(other);
+}
+
+BOOL WINAPI AppendingFlush(HANDLE file)
+{
+    const BOOL flushed = g_appendingFlush->Original()(file);
+    AppendOnce(AppendWhen::AtFirstFlush);
+    return flushed;
+}
+
+BOOL WINAPI AppendingRename(HANDLE item, FILE_INFO_BY_HANDLE_CLASS type, LPVOID info, DWORD size)
+{
+    if (type == FileRenameInfo)
+        AppendOnce(AppendWhen::AtFirstRename);
+    return g_appendingRename->Original()(item, type, info, size);
+}
+
+TEST_F(ShreddingTest, AFileThatGrowsWhileItIsShreddedFailsUnderItsOwnName)
+{
+    ImportPatch<decltype(::FlushFileBuffers)> flush("FlushFileBuffers", &AppendingFlush);
+    ImportPatch<decltype(::SetFileInformationByHandle)> rename("SetFileInformationByHandle", &AppendingRename);
+    ASSERT_TRUE(flush.IsActive() && rename.IsActive());
+    g_appendingFlush = &flush;
+    g_appendingRename = &rename;
+    for (AppendWhen when : {AppendWhen::AtFirstFlush, AppendWhen::AtFirstRename}) {
+        SCOPED_TRACE(when == AppendWhen::AtFirstFlush ? "after the first pass" : "at the first rename");
+        m_sink.Clear();
+        const std::wstring file = File(L"growing.log", 5000);
+        g_appendTo = file;
+        g_appendWhen = when;
+        const Outcome outcome = Shred({file}, {}, kThreePasses);
+        EXPECT_EQ(AppendWhen::Never, g_appendWhen) << "the seam appended";
+        ExpectError(outcome, file, 1, DeleteErrorFailed, kSizeChangedError);
+        ExpectDone();
+        EXPECT_EQ(std::vector<std::wstring>{L"growing.log"}, ListFolder(m_dir.Path())) << "under its own name";
+        EXPECT_TRUE(DeleteFileW(file.c_str()));
+    }
+    g_appendWhen = AppendWhen::Never;
+}
+
+// A file system mounted on a folder of the selection (Wine shows a Linux mount as a plain folder): the walk
+// does not go into it. Needs root for the mount; the mount is undone whatever happens.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(const std::wstring& folder, const std::wstring& marker)
+        : m_folder(folder), m_marker(marker), m_mounted(MountUnixTmpfs(folder, marker)) {}
+    ~ScopedTmpfs()
+    {
+        if (m_mounted)
+            UnmountUnix(m_folder, m_marker);
+    }
+    ScopedTmpfs(const ScopedTmpfs&) = delete;
+    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+    bool IsMounted() const { return m_mounted; }
+
+private:
+    std::wstring m_folder, m_marker;
+    bool m_mounted;
+};
+
+TEST_F(ShreddingTest, AMountedFileSystemIsNotWalked)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "mounts a file system on the Unix side of the Wine prefix";
+    const std::wstring top = Folder(L"top");
+    const std::wstring mnt = Folder(L"top\\mnt");
+    const std::wstring marker = File(L"top\\mnt\\under-the-mount.txt", 20);
+    ScopedTmpfs mount(mnt, marker);
+    if (!mount.IsMounted())
+        GTEST_SKIP() << "a tmpfs cannot be mounted here (not root)";
+    const std::wstring inside = mnt + L"\\inside.bin";
+    ASSERT_TRUE(MakeFile(inside, 400, 'M'));
+    const std::vector<uint8_t> before = TempDir::ReadFile(inside);
+
+    // Wine shows a mount of another file system as a reparse point without a tag, which the walk takes for
+    // a link and leaves alone (a Unix link cannot be removed through Wine).
+    const Outcome outcome = Shred({}, {top});
+    EXPECT_EQ(mnt, outcome.m_error.m_name.Str());
+    EXPECT_EQ(DeleteErrorFailed, outcome.m_error.m_kind);
+    ExpectDone();
+    EXPECT_EQ(before, TempDir::ReadFile(inside)) << "nothing of the other file system is touched";
+    EXPECT_EQ(std::vector<std::wstring>{L"mnt"}, ListFolder(top));
+}
+
+// A folder that lies on another volume than its parent without showing as a reparse point (a mounted
+// folder that Wine shows plainly): its handle's volume serial tells. The serial is faked, since the mounts
+// that Wine shows plainly (bind mounts of the same file system) keep their parent's serial.
+ImportPatch<decltype(::GetFileInformationByHandle)>* g_volumeInformation = nullptr;
+std::wstring g_otherVolume;  // the folder whose handle reports another volume
+
+BOOL WINAPI OtherVolumeInformation(HANDLE item, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    const BOOL ok = g_volumeInformation->Original()(item, info);
+    if (ok && !g_otherVolume.empty() && RenamedFrom(item) == g_otherVolume)
+        info->dwVolumeSerialNumber ^= 0x5A5A5A5A;
+    return ok;
+}
+
+TEST_F(ShreddingTest, AFolderOnAnotherVolumeIsNotWalkedAndFailsTheJob)
+{
+    const std::wstring top = Folder(L"top");
+    File(L"top\\plain.bin", 30);
+    const std::wstring mnt = Folder(L"top\\mnt");
+    const std::wstring inside = File(L"top\\mnt\\inside.bin", 400);
+    ImportPatch<decltype(::GetFileInformationByHandle)> volume("GetFileInformationByHandle", &OtherVolumeInformation);
+    ASSERT_TRUE(volume.IsActive());
+    g_volumeInformation = &volume;
+    g_otherVolume = mnt;
+    const Outcome outcome = Shred({}, {top});
+    g_otherVolume.clear();
+    ExpectError(outcome, mnt, 0, DeleteErrorFailed, kOtherVolumeError);
+    ExpectDone();
+    EXPECT_EQ(std::vector<uint8_t>(400, 'x'), TempDir::ReadFile(inside)) << "nothing in it is touched";
+    EXPECT_TRUE(Exists(mnt));
+}
+
+// Wine reports a removal that Linux refused (an immutable folder) as done: the job checks that the name is
+// gone, and fails at the folder that stays. Needs root and a file system that keeps the attribute.
+TEST_F(ShreddingTest, AFolderReportedRemovedThatIsStillThereFailsTheJobAtIt)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "sets the immutable attribute on the Unix side of the Wine prefix";
+    const std::wstring top = Folder(L"top");
+    File(L"top\\first.bin", 30);
+    const std::wstring stuck = Folder(L"top\\stuck");
+    if (!SetUnixImmutable(stuck, true))
+        GTEST_SKIP() << "the immutable attribute cannot be set here (not root, or the file system keeps none)";
+    struct Undo {
+        std::wstring m_folder;
+        ~Undo() { SetUnixImmutable(m_folder, false); }
+    } undo{stuck};
+
+    const Outcome outcome = Shred({}, {top});
+    ExpectError(outcome, stuck, 0, DeleteErrorFailed, kStillThereError);
+    ExpectDone();
+    EXPECT_EQ(std::vector<std::wstring>{L"stuck"}, ListFolder(top)) << "under its own name";
 }
 
 }  // namespace

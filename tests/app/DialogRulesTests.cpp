@@ -126,6 +126,13 @@ TEST(FailureRuleTest, EveryKindAndCodeGivesOneMessage)
         {DeleteErrorCompressed, 1, 0, IDS_COMPRESSED, MB_ICONEXCLAMATION, IDCANCEL},
         {DeleteErrorEncrypted, 1, 0, IDS_ENCRYPTED, MB_ICONEXCLAMATION, IDCANCEL},
         {DeleteErrorSparse, 1, 0, IDS_SPARSE, MB_ICONEXCLAMATION, IDCANCEL},
+        // What the engine found itself, file or folder alike.
+        {DeleteErrorFailed, 1, kLeadsElsewhereError, IDS_LEADS_ELSEWHERE, MB_ICONEXCLAMATION, IDCANCEL},
+        {DeleteErrorFailed, 0, kLeadsElsewhereError, IDS_LEADS_ELSEWHERE, MB_ICONEXCLAMATION, IDCANCEL},
+        {DeleteErrorFailed, 0, kOtherVolumeError, IDS_OTHER_VOLUME, MB_ICONEXCLAMATION, IDCANCEL},
+        {DeleteErrorFailed, 1, kOtherNamesError, IDS_OTHER_NAMES, MB_ICONEXCLAMATION, IDCANCEL},
+        {DeleteErrorFailed, 1, kSizeChangedError, IDS_SIZE_CHANGED, MB_ICONEXCLAMATION, IDCANCEL},
+        {DeleteErrorFailed, 0, kStillThereError, IDS_STILL_THERE, MB_ICONEXCLAMATION, IDCANCEL},
         {6, 1, 0, 0, 0, IDCANCEL},
         {-1, 1, 0, 0, 0, IDCANCEL},
     };
@@ -156,6 +163,9 @@ TEST(FailureRuleTest, TextsTakeTheNameAndCodeAsArguments)
         {3, 1, 0, L"Shredding of compressed files/folders not supported."},
         {4, 1, 0, L"Shredding of encrypted files/folders not supported."},
         {5, 1, 0, L"Shredding of sparsed files/folder not supported."},
+        {1, 1, kOtherNamesError, L"Failed to delete file C:\\100%s\\%d%n.txt: its data has other names as well (hard "
+                                 L"links). Shred it by all of its names or by none; nothing of it was changed."},
+        {1, 0, kStillThereError, L"Failed to delete C:\\100%s\\%d%n.txt: it was reported deleted, but it is still there."},
         {0, 1, 5, L""},
         {9, 1, 5, L""},
     };

@@ -55,3 +55,73 @@ bool MakeFile(const std::wstring& path, size_t size, char fill)
     CloseHandle(file);
     return ok;
 }
+
+namespace {
+
+struct Exchange {
+    std::wstring m_folder, m_link, m_pattern;
+    ExchangeDuringListing::When m_when = ExchangeDuringListing::When::BeforeListing;
+    ImportPatch<decltype(::FindFirstFileW)>* m_first = nullptr;
+    ImportPatch<decltype(::FindNextFileW)>* m_next = nullptr;
+    HANDLE m_search = INVALID_HANDLE_VALUE;
+    bool m_fileListed = false;  // the search has handed out a file (not only "." and "..")
+    bool m_done = false;
+    bool m_made = false;
+
+    void Make()
+    {
+        if (m_done)
+            return;
+        m_done = true;
+        m_made = ExchangeUnixNames(m_folder, m_link);
+    }
+};
+Exchange g_exchange;
+
+HANDLE WINAPI ExchangingFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
+{
+    const bool ours = pattern && _wcsicmp(pattern, g_exchange.m_pattern.c_str()) == 0;
+    if (ours && g_exchange.m_when == ExchangeDuringListing::When::BeforeListing)
+        g_exchange.Make();
+    const HANDLE search = g_exchange.m_first->Original()(pattern, data);
+    if (ours && !g_exchange.m_done && search != INVALID_HANDLE_VALUE) {
+        g_exchange.m_search = search;
+        g_exchange.m_fileListed = !(data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return search;
+}
+
+BOOL WINAPI ExchangingFindNext(HANDLE search, LPWIN32_FIND_DATAW data)
+{
+    const bool ours = search != INVALID_HANDLE_VALUE && search == g_exchange.m_search;
+    if (ours && g_exchange.m_fileListed)
+        g_exchange.Make();
+    const BOOL found = g_exchange.m_next->Original()(search, data);
+    if (ours && found && !(data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        g_exchange.m_fileListed = true;
+    return found;
+}
+
+}  // namespace
+
+ExchangeDuringListing::ExchangeDuringListing(const std::wstring& folder, const std::wstring& link, When when)
+    : m_first("FindFirstFileW", &ExchangingFindFirst), m_next("FindNextFileW", &ExchangingFindNext)
+{
+    g_exchange = Exchange();
+    g_exchange.m_folder = folder;
+    g_exchange.m_link = link;
+    g_exchange.m_pattern = folder + L"\\*";
+    g_exchange.m_when = when;
+    g_exchange.m_first = &m_first;
+    g_exchange.m_next = &m_next;
+}
+
+ExchangeDuringListing::~ExchangeDuringListing()
+{
+    g_exchange = Exchange();
+}
+
+bool ExchangeDuringListing::Exchanged() const
+{
+    return g_exchange.m_made;
+}

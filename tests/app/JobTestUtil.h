@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ImportPatch.h"
 #include "UnixSide.h"
 #include "app/jobs/Thread.h"
 
@@ -36,3 +37,27 @@ bool Exists(const std::wstring& path);
 bool MakeFolders(const std::wstring& path);
 // Creates a file of size bytes of fill; false on failure.
 bool MakeFile(const std::wstring& path, size_t size, char fill = 'x');
+
+// A folder that a hostile program exchanges for a link while a job walks it: at a chosen point of the
+// folder's listing, folder and link (a Unix link elsewhere, pointing outside the job's selection) trade
+// names atomically on the Unix side, so that the folder's name leads through the link from then on. For
+// the life of the object the test program's FindFirstFileW and FindNextFileW are seams (every call passes on).
+class ExchangeDuringListing {
+public:
+    enum class When {
+        BeforeListing,     // just before the folder's search begins (after any check made before it)
+        AfterFirstFile,    // when the job asks its search for the entry after the first file
+    };
+    ExchangeDuringListing(const std::wstring& folder, const std::wstring& link, When when);
+    ~ExchangeDuringListing();
+    ExchangeDuringListing(const ExchangeDuringListing&) = delete;
+    ExchangeDuringListing& operator=(const ExchangeDuringListing&) = delete;
+
+    bool IsActive() const { return m_first.IsActive() && m_next.IsActive(); }
+    // Whether the exchange was made (and seen to be made).
+    bool Exchanged() const;
+
+private:
+    ImportPatch<decltype(::FindFirstFileW)> m_first;
+    ImportPatch<decltype(::FindNextFileW)> m_next;
+};

@@ -19,6 +19,7 @@
 #include "MessageSink.h"
 #include "TempDir.h"
 #include "engine/ErasureMethod.h"
+#include "engine/FoundNames.h"
 #include "engine/ShredFile.h"
 
 namespace {
@@ -97,22 +98,29 @@ struct Move {
     std::wstring m_from;
     std::wstring m_to;
 };
-ImportPatch<decltype(::MoveFileW)>* g_moveFile;
+// The renames, which go through the item's open handle (SetFileInformationByHandle with FileRenameInfo):
+// where from (the handle's path) and where to.
+ImportPatch<decltype(::SetFileInformationByHandle)>* g_setFileInformation;
 std::vector<Move> g_moves;
 int g_failMoveNumber;
 std::function<void(const wchar_t*)> g_beforeFirstMove;  // sees the item as the renames find it
-BOOL WINAPI FakeMoveFileW(LPCWSTR from, LPCWSTR to)
+BOOL WINAPI FakeSetFileInformation(HANDLE item, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size)
 {
-    if (!OnTestThread())
-        return g_moveFile->Original()(from, to);
+    if (!OnTestThread() || kind != FileRenameInfo)
+        return g_setFileInformation->Original()(item, kind, data, size);
+    const auto* rename = static_cast<const FILE_RENAME_INFO*>(data);
+    const std::wstring to(rename->FileName, rename->FileNameLength / sizeof(wchar_t));
+    wchar_t final[1024] = {};
+    const DWORD length = GetFinalPathNameByHandleW(item, final, 1024, 0);
+    const std::wstring from = length > 0 && length < 1024 ? ShownPath(std::wstring(final, length)) : L"";
     if (g_moves.empty() && g_beforeFirstMove)
-        g_beforeFirstMove(from);
+        g_beforeFirstMove(from.c_str());
     g_moves.push_back({from, to});
     if (static_cast<int>(g_moves.size()) == g_failMoveNumber) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
-    return g_moveFile->Original()(from, to);
+    return g_setFileInformation->Original()(item, kind, data, size);
 }
 
 // NTFS volume data: Wine answers the request with ERROR_NOT_SUPPORTED.
@@ -336,7 +344,8 @@ protected:
 
         m_sleep = std::make_unique<ImportPatch<decltype(::Sleep)>>("Sleep", &FakeSleep);
         m_write = std::make_unique<ImportPatch<decltype(::WriteFile)>>("WriteFile", &FakeWriteFile);
-        m_move = std::make_unique<ImportPatch<decltype(::MoveFileW)>>("MoveFileW", &FakeMoveFileW);
+        m_move = std::make_unique<ImportPatch<decltype(::SetFileInformationByHandle)>>("SetFileInformationByHandle",
+                                                                                      &FakeSetFileInformation);
         m_control = std::make_unique<ImportPatch<decltype(::DeviceIoControl)>>("DeviceIoControl", &FakeDeviceIoControl);
         m_information = std::make_unique<ImportPatch<decltype(::GetVolumeInformationW)>>("GetVolumeInformationW",
                                                                                          &FakeGetVolumeInformationW);
@@ -346,7 +355,7 @@ protected:
                                                                               &FakeFlushFileBuffers);
         g_flushFileBuffers = m_flush.get();
         g_writeFile = m_write.get();
-        g_moveFile = m_move.get();
+        g_setFileInformation = m_move.get();
         g_deviceIoControl = m_control.get();
         g_volumeInformation = m_information.get();
         g_diskFreeSpace = m_space.get();
@@ -401,7 +410,7 @@ protected:
 
     std::unique_ptr<ImportPatch<decltype(::Sleep)>> m_sleep;
     std::unique_ptr<ImportPatch<decltype(::WriteFile)>> m_write;
-    std::unique_ptr<ImportPatch<decltype(::MoveFileW)>> m_move;
+    std::unique_ptr<ImportPatch<decltype(::SetFileInformationByHandle)>> m_move;
     std::unique_ptr<ImportPatch<decltype(::DeviceIoControl)>> m_control;
     std::unique_ptr<ImportPatch<decltype(::GetVolumeInformationW)>> m_information;
     std::unique_ptr<ImportPatch<decltype(::GetDiskFreeSpaceW)>> m_space;
@@ -1098,11 +1107,10 @@ TEST_F(Shredding, NamedStreamsOfFilesAndFoldersGetEveryPassBeforeTheItemGoes)
 
 // A read-only folder as Windows keeps it: Wine stores no read-only attribute on folders (running as root
 // it would remove one anyway), so the folder's attribute lives here. The handle's FileBasicInfo shows it,
-// setting FileBasicInfo without it clears it, and RemoveDirectoryW refuses the folder while it is set.
+// setting FileBasicInfo without it clears it, and the deletion (FileDispositionInfo) is refused while it is set.
 bool g_folderReadOnly;
 ImportPatch<decltype(::GetFileInformationByHandleEx)>* g_getInformation;
 ImportPatch<decltype(::SetFileInformationByHandle)>* g_setInformation;
-ImportPatch<decltype(::RemoveDirectoryW)>* g_removeDirectory;
 BOOL WINAPI ReadOnlyGetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size)
 {
     const BOOL ok = g_getInformation->Original()(file, kind, data, size);
@@ -1114,15 +1122,11 @@ BOOL WINAPI ReadOnlySetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, 
 {
     if (kind == FileBasicInfo && !(static_cast<FILE_BASIC_INFO*>(data)->FileAttributes & FILE_ATTRIBUTE_READONLY))
         g_folderReadOnly = false;
-    return g_setInformation->Original()(file, kind, data, size);
-}
-BOOL WINAPI ReadOnlyRemoveDirectoryW(LPCWSTR path)
-{
-    if (g_folderReadOnly) {
+    if (kind == FileDispositionInfo && g_folderReadOnly) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return g_removeDirectory->Original()(path);
+    return g_setInformation->Original()(file, kind, data, size);
 }
 
 TEST_F(Shredding, AReadOnlyFolderIsMadeWritableAndRemoved)
@@ -1131,11 +1135,9 @@ TEST_F(Shredding, AReadOnlyFolderIsMadeWritableAndRemoved)
     ASSERT_FALSE(folder.empty());
     ImportPatch<decltype(::GetFileInformationByHandleEx)> get("GetFileInformationByHandleEx", &ReadOnlyGetInformation);
     ImportPatch<decltype(::SetFileInformationByHandle)> set("SetFileInformationByHandle", &ReadOnlySetInformation);
-    ImportPatch<decltype(::RemoveDirectoryW)> remove("RemoveDirectoryW", &ReadOnlyRemoveDirectoryW);
     g_getInformation = &get;
     g_setInformation = &set;
-    g_removeDirectory = &remove;
-    ASSERT_TRUE(get.IsActive() && set.IsActive() && remove.IsActive());
+    ASSERT_TRUE(get.IsActive() && set.IsActive());
     g_folderReadOnly = true;
     EXPECT_EQ(RenameAndDelete(folder.c_str(), 1), 1) << GetLastError();
     EXPECT_FALSE(g_folderReadOnly);

@@ -142,3 +142,60 @@ bool RemoveUnixTree(const std::wstring& folder)
         return false;
     return StartUnix(L"Z:\\bin\\rm", L"-rf " + Quoted(unixFolder)) && WaitUntilExists(folder, false);
 }
+
+bool ExchangeUnixNames(const std::wstring& first, const std::wstring& second)
+{
+    const std::wstring unixFirst = UnixPathOf(first);
+    const std::wstring unixSecond = UnixPathOf(second);
+    const DWORD before = GetFileAttributesW(first.c_str());
+    if (unixFirst.empty() || unixSecond.empty() || before == INVALID_FILE_ATTRIBUTES)
+        return false;
+    // 316: renameat2 on x86-64; -100: AT_FDCWD; 2: RENAME_EXCHANGE.
+    const std::wstring script = L"-e \"syscall(316, -100, $ARGV[0], -100, $ARGV[1], 2) == 0 or exit 1\" ";
+    if (!StartUnix(L"Z:\\usr\\bin\\perl", script + Quoted(unixFirst) + L" " + Quoted(unixSecond)))
+        return false;
+    for (int i = 0; i < 500; ++i) {
+        const DWORD now = GetFileAttributesW(first.c_str());
+        if (now != INVALID_FILE_ATTRIBUTES && ((now ^ before) & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+bool MountUnixTmpfs(const std::wstring& folder, const std::wstring& marker)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    if (unixFolder.empty() || GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    return StartUnix(L"Z:\\bin\\mount", L"-t tmpfs -o size=1m pellumar-test " + Quoted(unixFolder)) &&
+           WaitUntilExists(marker, false);
+}
+
+bool UnmountUnix(const std::wstring& folder, const std::wstring& marker)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    if (unixFolder.empty())
+        return false;
+    return StartUnix(L"Z:\\bin\\umount", Quoted(unixFolder)) && WaitUntilExists(marker, true);
+}
+
+bool SetUnixImmutable(const std::wstring& folder, bool immutable)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    if (unixFolder.empty() ||
+        !StartUnix(L"Z:\\usr\\bin\\chattr", std::wstring(immutable ? L"+i " : L"-i ") + Quoted(unixFolder)))
+        return false;
+    const std::wstring probe = folder + L"\\immutable-probe";
+    for (int i = 0; i < 500; ++i) {
+        HANDLE made = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
+                                  nullptr);
+        const bool canMake = made != INVALID_HANDLE_VALUE;
+        if (canMake)
+            CloseHandle(made);
+        if (canMake != immutable)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}

@@ -21,3 +21,15 @@ bool MakeUnixFifo(const std::wstring& folder, const std::wstring& name);
 // Removes the folder and everything in it on the Unix side (names Windows cannot address included), never
 // following a link. false on failure.
 bool RemoveUnixTree(const std::wstring& folder);
+// Exchanges the two names atomically on the Unix side (renameat2 with RENAME_EXCHANGE, through perl): each
+// then names what the other named. Waits until first's reparse attribute (a link or not) has flipped. false
+// on failure.
+bool ExchangeUnixNames(const std::wstring& first, const std::wstring& second);
+// Mounts a small tmpfs on the folder (needs root). Waits until marker, a file in the folder, is hidden by
+// the mount. false when the mount does not happen.
+bool MountUnixTmpfs(const std::wstring& folder, const std::wstring& marker);
+// Unmounts it again; waits until marker shows again.
+bool UnmountUnix(const std::wstring& folder, const std::wstring& marker);
+// Sets or clears the folder's immutable attribute (chattr, needs root and a file system that keeps it).
+// Waits until a file can no longer, or again, be made in it. false when that does not happen.
+bool SetUnixImmutable(const std::wstring& folder, bool immutable);
