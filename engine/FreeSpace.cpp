@@ -318,11 +318,16 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         ZeroTimesAndClose(file);
 
         if (endOfDrive) {
-            // The drive's end refused the rest: no further file, unless the passes were stopped.
+            // The drive's end refused the rest of this file. A file that took nothing more means the drive
+            // is full. Otherwise another file follows: a file system may refuse a write while a few clusters
+            // are still free (ext4 holds some back for the writes in flight and gives them back once the
+            // refused file is on the disk), and deleted data lies in those clusters too.
             if (result == kPassesStopped) {
                 return 1;
             }
-            break;
+            if (size == 0) {
+                break;
+            }
         }
         const uint64_t before = freeBytes;
         if (!ReadFreeBytes(volume, &freeBytes)) {

@@ -31,8 +31,9 @@ constexpr wchar_t kResidentFilePrefix[] = L"CorvaneDel";
 // WM_DELETE_PROGRESS after every chunk. Every pass of every fill file is flushed to the disk before the
 // file is closed. A folder that the drive's compression reaches is made uncompressed first. Except on
 // FAT12 and FAT16, the empty folder where FillResidentSpace's chain starts is made before the fill files.
-// 1: the fill ended normally: a further fill file cannot be created or given one cluster for lack of
-//    space (or a write ran into the end of the drive) and at most a few clusters still read free, or
+// 1: the fill ended normally: a further fill file cannot be created, given one cluster or written at all
+//    for lack of space (a file whose write ran into the end of the drive is followed by another until
+//    one takes nothing) and at most a few clusters still read free, or
 //    *cancel was set (tested before every fill file and every chunk).
 // 0: the fill failed: the free space cannot be read, the folder's compression cannot be cleared, a fill
 //    file cannot be created for another reason or cannot be given even one cluster before the fill took

@@ -131,10 +131,23 @@ TEST_F(FreeSpaceDriveTest, WriteIntoTheEndOfTheDriveKeepsWhatFitAndWritesEveryPa
     m_fakes->InflateFirstFreeBytes(3 * MiB);
     auto method = ConstantMethod({0x11, 0x22, 0x33});
     EXPECT_EQ(1, FillFreeSpace(m_sink.Handle(), m_volume.get(), &m_cancel, m_folder, method.get()));
-    ASSERT_EQ(1u, FilesIn(m_folder).size());
+    // The file that met the end, and the one after it, which the full drive gave nothing.
+    ASSERT_EQ(2u, FilesIn(m_folder).size());
     m_sink.Pump();
     // The total shown is what the drive promised.
     EXPECT_EQ(m_free + 3 * MiB, m_sink.Messages()[0].m_total);
+    ExpectEveryFreeByteWritten(0x33, 3);
+}
+
+TEST_F(FreeSpaceDriveTest, ClustersHeldBackAtTheRefusedWriteAreFilledByTheNextFile)
+{
+    // The drive refuses a write while three clusters are still free, as ext4 does while it holds clusters
+    // back for the writes in flight; they are free again once the refused file is on the disk. Deleted
+    // data lies in them too: the fill goes on until a file takes nothing.
+    m_fakes.reset(new FreeSpaceFakes(m_folder));
+    m_fakes->HoldBackOnce(3 * 4096);
+    auto method = ConstantMethod({0x11, 0x22, 0x33});
+    EXPECT_EQ(1, FillFreeSpace(m_sink.Handle(), m_volume.get(), &m_cancel, m_folder, method.get()));
     ExpectEveryFreeByteWritten(0x33, 3);
 }
 

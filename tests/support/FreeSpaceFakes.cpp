@@ -34,6 +34,8 @@ struct FreeSpaceFakes::State {
     enum class Writes { Real, Discard, Fail, FailBeyond } m_writes = Writes::Real;
     DWORD m_writeError = 0;
     uint64_t m_endOfDrive = 0;
+    std::wstring m_endMetBy;  // the fill file whose write first met the end: the drive is full for others
+    uint64_t m_holdBackOnce = 0;  // a write that would leave fewer free bytes is refused, once
     int m_writeCalls = 0;
     std::function<void(int)> m_onWrite;
 
@@ -117,6 +119,8 @@ BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD done, LPOV
     FreeSpaceFakes::State::Writes mode;
     DWORD error;
     uint64_t endOfDrive;
+    std::wstring path;
+    bool otherFileMetEnd = false;
     {
         std::lock_guard<std::mutex> lock(s.m_lock);
         auto it = s.m_files.find(h);
@@ -130,7 +134,24 @@ BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD done, LPOV
             mode = s.m_writes;
             error = s.m_writeError;
             endOfDrive = s.m_endOfDrive;
+            path = it->second;
+            otherFileMetEnd = !s.m_endMetBy.empty() && s.m_endMetBy != path;
             s.m_written[it->second] += size;
+        }
+    }
+    if (number != 0 && s.m_holdBackOnce != 0) {
+        ULARGE_INTEGER available, total, totalFree;
+        if (s.m_freeSpaceEx->Original()(s.m_folder.c_str(), &available, &total, &totalFree) &&
+            totalFree.QuadPart < s.m_holdBackOnce + size) {
+            {
+                std::lock_guard<std::mutex> lock(s.m_lock);
+                s.m_holdBackOnce = 0;
+            }
+            if (done) {
+                *done = 0;
+            }
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
         }
     }
     if (number == 0) {
@@ -154,8 +175,14 @@ BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD done, LPOV
     case FreeSpaceFakes::State::Writes::FailBeyond: {
         LARGE_INTEGER zero = {};
         LARGE_INTEGER position;
-        if (SetFilePointerEx(h, zero, &position, FILE_CURRENT) &&
-            static_cast<uint64_t>(position.QuadPart) + size > endOfDrive) {
+        if (otherFileMetEnd || (SetFilePointerEx(h, zero, &position, FILE_CURRENT) &&
+                                static_cast<uint64_t>(position.QuadPart) + size > endOfDrive)) {
+            {
+                std::lock_guard<std::mutex> lock(s.m_lock);
+                if (s.m_endMetBy.empty()) {
+                    s.m_endMetBy = path;
+                }
+            }
             if (done) {
                 *done = 0;
             }
@@ -400,6 +427,12 @@ void FreeSpaceFakes::LimitExtension(uint64_t maxSize)
 {
     std::lock_guard<std::mutex> lock(m_state->m_lock);
     m_state->m_extensionLimit = maxSize;
+}
+
+void FreeSpaceFakes::HoldBackOnce(uint64_t bytes)
+{
+    std::lock_guard<std::mutex> lock(m_state->m_lock);
+    m_state->m_holdBackOnce = bytes;
 }
 
 void FreeSpaceFakes::FailWritesBeyond(uint64_t endOfDrive, DWORD error)

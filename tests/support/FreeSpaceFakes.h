@@ -54,8 +54,13 @@ public:
     // SetEndOfFile of a fill file beyond maxSize bytes fails with ERROR_DISK_FULL, as on NTFS.
     void LimitExtension(uint64_t maxSize);
     // WriteFile of a fill file that would reach beyond endOfDrive bytes into it fails with error and
-    // writes nothing, as Windows does when the drive is full.
+    // writes nothing, as Windows does when the drive is full. From then on the drive is full: every write
+    // into another fill file fails the same way.
     void FailWritesBeyond(uint64_t endOfDrive, DWORD error);
+    // The first WriteFile of a fill file that would leave fewer than bytes free on the real drive is
+    // refused for lack of space with nothing written; later writes are real. So ext4 refuses a write while
+    // it holds back a few clusters for the writes in flight, and gives them back afterwards.
+    void HoldBackOnce(uint64_t bytes);
     // WriteFile of a fill file fails at once with error.
     void FailWrites(DWORD error);
     // WriteFile of a fill file writes nothing and reports success; the bytes are counted.
