@@ -292,11 +292,12 @@ void LoopbackHttpServer::ServeHostile(SOCKET client, const Answer& answer)
     case Send::EndlessChunked: {
         const std::string chunk = "400\r\n" + std::string(1024, 'c') + "\r\n";
         std::string chunks;
-        for (int i = 0; i < 16; ++i)
+        for (int i = 0; i < (answer.dripMs ? 1 : 16); ++i)
             chunks += chunk;
         if (send(status + "Content-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n"))
-            while (send(chunks)) {
-            }
+            while (send(chunks))
+                for (DWORD waited = 0; waited < answer.dripMs && !m_stop; waited += 10)
+                    ::Sleep(10);
         break;
     }
     case Send::DripHeaders: {

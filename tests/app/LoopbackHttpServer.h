@@ -23,7 +23,7 @@ public:
         EndlessHeaders,   // the status line, then header lines one per dripMs (0: as fast as possible), never the end
         // Hostile answers that go on until the client goes away or the server stops:
         HeaderFlood,      // the status line, then 1 KiB header lines as fast as the client takes them
-        EndlessChunked,   // 200 with chunked transfer coding and 1 KiB chunks as fast as the client takes them
+        EndlessChunked,   // 200 with chunked transfer coding, a 1 KiB chunk per dripMs (0: as fast as the client takes them)
         DripHeaders,      // the status line, then header bytes one per dripMs
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.

@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -135,7 +136,8 @@ TEST_F(UpdateBounds, AHostileServerIsLetGoAtTheDeadline)
     };
     const Case cases[] = {
         { "header lines without end", { 200, "", Send::HeaderFlood } },
-        { "chunks without end", { 200, "", Send::EndlessChunked } },
+        { "chunks without end", { 200, "", Send::EndlessChunked, 0 } },
+        { "a chunk every 50 ms", { 200, "", Send::EndlessChunked, 50 } },
         { "a header byte every 50 ms", { 200, "", Send::DripHeaders, 50 } },
     };
     const DWORD deadlineMs = 1500;
@@ -143,17 +145,22 @@ TEST_F(UpdateBounds, AHostileServerIsLetGoAtTheDeadline)
         SCOPED_TRACE(c.name);
         server.Set("/feed.xml", c.answer);
         CVersionChecker checker(FeedUrl().c_str());
+        const ULONGLONG started = ::GetTickCount64();
         FeedCheck check = RunCheck(checker, deadlineMs);
         EXPECT_EQ(check.info, nullptr);
         EXPECT_LT(check.ms, deadlineMs + 2000u);
         // The exchange's threads end within a few seconds of the deadline, whatever the server does.
         EXPECT_TRUE(Within(3000, [&] { return ThreadsOfThisProcess() <= baseThreads; }))
             << ThreadsOfThisProcess() << " threads, " << baseThreads << " before";
+        const ULONGLONG threadsBack = ::GetTickCount64() - started;
         // A server left to go on would have grown the process by now.
         ::Sleep(1000);
         const SIZE_T memory = WorkingSet();
         EXPECT_LT(memory, baseMemory + kGrowthBound) << (memory - baseMemory) / 1024 << " KiB more";
         EXPECT_LE(ThreadsOfThisProcess(), baseThreads);
+        std::printf("%-28s check %llu ms, threads back after %llu ms, working set %+lld KiB, %d threads (%d before)\n",
+                    c.name, check.ms, threadsBack, (static_cast<long long>(memory) - static_cast<long long>(baseMemory)) / 1024,
+                    ThreadsOfThisProcess(), baseThreads);
     }
 }
 
