@@ -229,6 +229,7 @@ void LoopbackHttpServer::Serve(SOCKET client)
     case Send::HeaderFlood:
     case Send::EndlessChunked:
     case Send::DripHeaders:
+    case Send::EndlessChunk:
         ServeHostile(client, answer);
         break;
     case Send::Unlimited: {
@@ -298,6 +299,13 @@ void LoopbackHttpServer::ServeHostile(SOCKET client, const Answer& answer)
             while (send(chunks))
                 for (DWORD waited = 0; waited < answer.dripMs && !m_stop; waited += 10)
                     ::Sleep(10);
+        break;
+    }
+    case Send::EndlessChunk: {
+        const std::string bytes(16 * 1024, 'c');
+        if (send(status + "Content-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFF\r\n"))
+            while (send(bytes)) {
+            }
         break;
     }
     case Send::DripHeaders: {

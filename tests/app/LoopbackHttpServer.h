@@ -25,6 +25,7 @@ public:
         HeaderFlood,      // the status line, then 1 KiB header lines as fast as the client takes them
         EndlessChunked,   // 200 with chunked transfer coding, a 1 KiB chunk per dripMs (0: as fast as the client takes them)
         DripHeaders,      // the status line, then header bytes one per dripMs
+        EndlessChunk,     // 200 with chunked transfer coding, one chunk announced as 2 GiB, sent as fast as taken
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
     static constexpr DWORD kEndlessMs = 6000;

@@ -138,6 +138,7 @@ TEST_F(UpdateBounds, AHostileServerIsLetGoAtTheDeadline)
         { "header lines without end", { 200, "", Send::HeaderFlood } },
         { "chunks without end", { 200, "", Send::EndlessChunked, 0 } },
         { "a chunk every 50 ms", { 200, "", Send::EndlessChunked, 50 } },
+        { "one chunk without end", { 200, "", Send::EndlessChunk } },
         { "a header byte every 50 ms", { 200, "", Send::DripHeaders, 50 } },
     };
     const DWORD deadlineMs = 1500;
@@ -177,14 +178,19 @@ TEST_F(UpdateBounds, WhileAnExchangeLivesOtherChecksEndAtOnceWithNoAnswer)
     });
     ASSERT_TRUE(Within(5000, [&] { return server.Requests("/feed.xml") > requestsBefore; }));
     int most = 0;
-    for (int i = 0; i < 30 && !firstEnded; ++i) {
+    int made = 0;
+    ULONGLONG longest = 0;
+    for (int i = 0; i < 30 && !firstEnded; ++i, ++made) {
         SCOPED_TRACE(i);
         CVersionChecker checker(FeedUrl().c_str());
         FeedCheck check = RunCheck(checker, 2000);
         EXPECT_EQ(check.info, nullptr);
         EXPECT_LT(check.ms, 1000u) << "a second exchange was started";
         most = (std::max)(most, ThreadsOfThisProcess());
+        longest = (std::max)(longest, check.ms);
     }
+    std::printf("%d checks while one lived: longest %llu ms, %d requests, at most %d threads (%d before)\n", made,
+                longest, server.Requests("/feed.xml") - requestsBefore, most, baseThreads);
     EXPECT_FALSE(firstEnded) << "the quick checks ran past the first check's deadline";
     EXPECT_EQ(server.Requests("/feed.xml"), requestsBefore + 1);
     // The thread that runs the first check, the two of its exchange (relay and WinINet) and the server's
