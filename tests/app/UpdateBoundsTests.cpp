@@ -128,6 +128,17 @@ TEST_F(UpdateBounds, TheFeedsServerIsAskedForByItsOwnName)
     EXPECT_NE(head.find("\r\nUser-Agent: MyUserAgent\r\n"), std::string::npos) << head;
 }
 
+TEST_F(UpdateBounds, TheLongestFeedAcceptedStillComesThrough)
+{
+    std::string feed = FeedText("1.2.3", "http://www.corvane.example/setup.exe");
+    const size_t room = CVersionChecker::Limits().maxBodyBytes - feed.size() - 7;
+    feed.insert(feed.find("<Win32>"), "<!--" + std::string(room, 'p') + "-->");
+    ASSERT_EQ(feed.size(), CVersionChecker::Limits().maxBodyBytes);
+    server.Set("/feed.xml", { 200, feed });
+    CVersionChecker checker(FeedUrl().c_str());
+    EXPECT_NE(RunCheck(checker, 5000).info, nullptr);
+}
+
 TEST_F(UpdateBounds, AHostileServerIsLetGoAtTheDeadline)
 {
     struct Case {
