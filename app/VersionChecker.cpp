@@ -1,9 +1,14 @@
 // The update feed: fetch, bounds and parse.
+// Winsock before the header, whose windows.h would otherwise bring the old winsock.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "app/VersionChecker.h"
 
 #include <tinyxml.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -148,24 +153,261 @@ void SetStepTimeouts(HINTERNET handle, const CVersionChecker::Limits& limits)
     ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof(retries));
 }
 
-// One exchange with the feed's server, shared by the check and the thread that runs it: the check waits
-// for it only until the deadline, and a thread still held by the server after that keeps what it uses.
+// Bytes the relay takes from the feed's server at most: room for the largest body the check accepts,
+// its chunk framing and the headers. A server that sends more is cut off there.
+size_t WireBound(const CVersionChecker::Limits& limits)
+{
+    return 2 * limits.maxBodyBytes + 64 * 1024;
+}
+// Bytes of the request that WinINet sends through the relay at most (a GET of a few hundred bytes).
+constexpr size_t kRequestBound = 64 * 1024;
+// How long the check waits past its deadline for the exchange's threads to end.
+constexpr DWORD kLetGoMs = 1000;
+// How often the relay looks whether its exchange has ended or its deadline has passed.
+constexpr long kRelayPollMs = 50;
+
+// True while an exchange lives (its threads, its sockets): the next check then starts none.
+std::atomic<bool> g_exchangeLives{ false };
+
+void CloseSocket(SOCKET* s, bool reset)
+{
+    if (*s == INVALID_SOCKET)
+        return;
+    if (reset) {
+        linger hard{ 1, 0 };   // closed with a reset, so that the peer's waiting call fails at once
+        ::setsockopt(*s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof(hard));
+    }
+    ::closesocket(*s);
+    *s = INVALID_SOCKET;
+}
+
+// One exchange with the feed's server, shared by the check and the two threads that run it.
+//
+// WinINet speaks HTTP, but nothing ends a WinINet call while a server keeps sending (header lines
+// without end are read without a bound), and closing its handle from another thread does not end the
+// call. So WinINet talks to a relay inside the program: a socket on 127.0.0.1 that takes WinINet's
+// connection, while the relay's own connection goes to the feed's server. The relay forwards the bytes
+// both ways, counts what the server sends and resets both connections when the count passes its bound
+// or the deadline passes; WinINet's waiting call then fails at once and its thread ends.
 struct FeedExchange {
     CString server;
     CString path;
     CVersionChecker::Limits limits;
     ULONGLONG started = 0;
     HINTERNET session = nullptr;
-    HANDLE done = nullptr;       // set when the exchange has ended and closed its handles
+    HANDLE done = nullptr;       // set when WinINet's part has ended and closed its handles
+    HANDLE ended = nullptr;      // set when both threads have ended their part (relay sockets closed)
+    std::atomic<int> threads{ 2 };   // the relay's and WinINet's, until each has ended its part
     std::string body;
     bool answered = false;       // an HTTP 200 answer, read to its end within the deadline
+    bool winsock = false;        // WSAStartup succeeded for this exchange
+    SOCKET listener = INVALID_SOCKET;
+    USHORT relayPort = 0;
+    std::atomic<bool> requestEnded{ false };   // WinINet's part has ended: the relay ends too
+
+    FeedExchange()
+    {
+        WSADATA data;
+        winsock = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
     ~FeedExchange()
     {
+        CloseSocket(&listener, false);
         if (done)
             ::CloseHandle(done);
+        if (ended)
+            ::CloseHandle(ended);
+        if (winsock)
+            ::WSACleanup();
+    }
+    // Called by each thread as its part ends: the last one lets the next exchange start.
+    void ThreadEnded()
+    {
+        if (--threads == 0) {
+            g_exchangeLives = false;
+            ::SetEvent(ended);
+        }
     }
     bool PastDeadline() const { return ::GetTickCount64() - started >= limits.deadlineMs; }
+    // What is left of the deadline, at most capMs.
+    long RemainingMs(long capMs) const
+    {
+        const ULONGLONG elapsed = ::GetTickCount64() - started;
+        if (elapsed >= limits.deadlineMs)
+            return 0;
+        return static_cast<long>((std::min)(static_cast<ULONGLONG>(capMs), limits.deadlineMs - elapsed));
+    }
+    bool Ending() const { return requestEnded || PastDeadline(); }
+
+    // The relay's socket on 127.0.0.1, on a port the system picks.
+    bool Listen()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof(address);
+        if (listener == INVALID_SOCKET ||
+            ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+            ::listen(listener, 1) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            CloseSocket(&listener, false);
+            return false;
+        }
+        relayPort = ntohs(address.sin_port);
+        return true;
+    }
 };
+
+// Waits until s is ready (for reading, or for writing when write is set) or the exchange is ending.
+// 1: ready; 0: ending; -1: the socket failed.
+int WaitReady(const FeedExchange& exchange, SOCKET s, bool write)
+{
+    while (!exchange.Ending()) {
+        fd_set ready, failed;
+        FD_ZERO(&ready);
+        FD_ZERO(&failed);
+        FD_SET(s, &ready);
+        FD_SET(s, &failed);
+        const long ms = exchange.RemainingMs(kRelayPollMs);
+        timeval wait{ ms / 1000, (ms % 1000) * 1000 };
+        const int result = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &wait);
+        if (result < 0 || FD_ISSET(s, &failed))
+            return -1;
+        if (result > 0)
+            return 1;
+    }
+    return 0;
+}
+
+// The relay's connection to the feed's server on port 80, made without blocking, so that the deadline
+// and the end of the exchange bound it.
+SOCKET ConnectToServer(const FeedExchange& exchange)
+{
+    ADDRINFOW hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    ADDRINFOW* found = nullptr;
+    if (exchange.server.IsEmpty() || ::GetAddrInfoW(exchange.server, L"80", &hints, &found) != 0)
+        return INVALID_SOCKET;
+    SOCKET s = INVALID_SOCKET;
+    for (const ADDRINFOW* a = found; a && s == INVALID_SOCKET && !exchange.Ending(); a = a->ai_next) {
+        s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        u_long nonBlocking = 1;
+        if (s == INVALID_SOCKET || ::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+            CloseSocket(&s, false);
+            continue;
+        }
+        const bool pending = ::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0;
+        if (pending && (::WSAGetLastError() != WSAEWOULDBLOCK || WaitReady(exchange, s, true) != 1)) {
+            CloseSocket(&s, false);
+            continue;
+        }
+        int error = 0;
+        int size = sizeof(error);
+        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0 || error != 0)
+            CloseSocket(&s, false);
+    }
+    ::FreeAddrInfoW(found);
+    return s;
+}
+
+// Takes WinINet's connection from the relay's socket, then closes that socket: one connection only.
+SOCKET AcceptRequest(FeedExchange& exchange)
+{
+    SOCKET s = INVALID_SOCKET;
+    if (WaitReady(exchange, exchange.listener, false) == 1)
+        s = ::accept(exchange.listener, nullptr, nullptr);
+    CloseSocket(&exchange.listener, false);
+    u_long nonBlocking = 1;
+    if (s != INVALID_SOCKET && ::ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        CloseSocket(&s, false);
+    return s;
+}
+
+// Forwards between WinINet's connection and the server's until one of them ends, the exchange ends, the
+// server has sent more than the bound or the deadline passes. True for an orderly end: the server closed
+// its side and all it sent has been handed on.
+bool Forward(const FeedExchange& exchange, SOCKET wininet, SOCKET server)
+{
+    std::string toServer, toWininet;
+    size_t requestBytes = 0, answerBytes = 0;
+    bool serverEnded = false;
+    char buffer[16 * 1024];
+    for (;;) {
+        if (exchange.Ending())
+            return false;
+        if (serverEnded && toWininet.empty())
+            return true;
+        fd_set readable, writable;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        if (toServer.empty())
+            FD_SET(wininet, &readable);
+        if (toWininet.empty() && !serverEnded)
+            FD_SET(server, &readable);
+        if (!toServer.empty())
+            FD_SET(server, &writable);
+        if (!toWininet.empty())
+            FD_SET(wininet, &writable);
+        const long ms = exchange.RemainingMs(kRelayPollMs);
+        timeval wait{ ms / 1000, (ms % 1000) * 1000 };
+        const int ready = ::select(0, &readable, &writable, nullptr, &wait);
+        if (ready < 0)
+            return false;
+        if (ready == 0)
+            continue;
+        if (FD_ISSET(wininet, &readable)) {
+            const int got = ::recv(wininet, buffer, sizeof(buffer), 0);
+            if (got <= 0)
+                return false;   // WinINet has let go (or its connection failed): nothing more to hand on
+            requestBytes += static_cast<size_t>(got);
+            if (requestBytes > kRequestBound)
+                return false;
+            toServer.append(buffer, static_cast<size_t>(got));
+        }
+        if (FD_ISSET(server, &readable)) {
+            const int got = ::recv(server, buffer, sizeof(buffer), 0);
+            if (got < 0)
+                return false;
+            if (got == 0) {
+                serverEnded = true;
+            } else {
+                answerBytes += static_cast<size_t>(got);
+                if (answerBytes > WireBound(exchange.limits))
+                    return false;
+                toWininet.append(buffer, static_cast<size_t>(got));
+            }
+        }
+        for (auto [s, pending] : { std::pair<SOCKET, std::string*>{ server, &toServer }, { wininet, &toWininet } }) {
+            if (!FD_ISSET(s, &writable))
+                continue;
+            const int sent = ::send(s, pending->data(), static_cast<int>(pending->size()), 0);
+            if (sent < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK)
+                return false;
+            if (sent > 0)
+                pending->erase(0, static_cast<size_t>(sent));
+        }
+    }
+}
+
+DWORD WINAPI RelayThread(void* parameter)
+{
+    std::unique_ptr<std::shared_ptr<FeedExchange>> held(static_cast<std::shared_ptr<FeedExchange>*>(parameter));
+    FeedExchange& exchange = **held;
+    SOCKET server = ConnectToServer(exchange);
+    SOCKET wininet = AcceptRequest(exchange);
+    bool orderly = false;
+    if (server != INVALID_SOCKET && wininet != INVALID_SOCKET)
+        orderly = Forward(exchange, wininet, server);
+    if (orderly)
+        ::shutdown(wininet, SD_SEND);   // WinINet reads the end of the answer
+    CloseSocket(&wininet, !orderly);
+    CloseSocket(&server, !orderly);
+    exchange.ThreadEnded();
+    return 0;
+}
 
 // Reads the whole body into *body; false when a read fails, the body is too long or the deadline passes.
 // Each step asks what has arrived first (bounded by the receive time-out) and reads only that, so a
@@ -196,13 +438,13 @@ bool ReadBody(HINTERNET request, const FeedExchange& exchange, std::string* body
     }
 }
 
-// Connect, send, status and body, then every handle closed once (the session included).
+// Connect (to the relay), send, status and body, then every handle closed once (the session included).
 void RunExchange(FeedExchange& exchange)
 {
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
     if (!exchange.server.IsEmpty())
-        connection = ::InternetConnectW(exchange.session, exchange.server, INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr,
+        connection = ::InternetConnectW(exchange.session, L"127.0.0.1", exchange.relayPort, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0);
     if (connection && !exchange.PastDeadline())
         request = ::HttpOpenRequestW(connection, L"GET", exchange.path, L"HTTP/1.1", nullptr, nullptr,
@@ -210,9 +452,13 @@ void RunExchange(FeedExchange& exchange)
     if (request) {
         // Wine does not pass the session's time-outs on to its requests: the request gets its own.
         SetStepTimeouts(request, exchange.limits);
+        // The server is asked for by its own name, not by the relay's address.
+        const CString host = L"Host: " + exchange.server;
         DWORD status = 0;
         DWORD size = sizeof(status);
-        exchange.answered = ::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
+        exchange.answered = ::HttpAddRequestHeadersW(request, host, static_cast<DWORD>(-1),
+                                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) &&
+                            ::HttpSendRequestW(request, L"Content-Type: text/html", 23, nullptr, 0) &&
                             !exchange.PastDeadline() &&
                             ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) &&
                             status == HTTP_STATUS_OK && ReadBody(request, exchange, &exchange.body) &&
@@ -230,8 +476,23 @@ DWORD WINAPI ExchangeThread(void* parameter)
 {
     std::unique_ptr<std::shared_ptr<FeedExchange>> exchange(static_cast<std::shared_ptr<FeedExchange>*>(parameter));
     RunExchange(**exchange);
+    (*exchange)->requestEnded = true;
     ::SetEvent((*exchange)->done);
+    (*exchange)->ThreadEnded();
     return 0;
+}
+
+// Runs routine on a thread of its own that shares exchange; false when the thread could not be made.
+bool StartThread(LPTHREAD_START_ROUTINE routine, const std::shared_ptr<FeedExchange>& exchange)
+{
+    auto* handOver = new std::shared_ptr<FeedExchange>(exchange);
+    HANDLE thread = ::CreateThread(nullptr, 0, routine, handOver, 0, nullptr);
+    if (!thread) {
+        delete handOver;
+        return false;
+    }
+    ::CloseHandle(thread);
+    return true;
 }
 
 // Waits for event until deadlineMs after started, answering the calling thread's messages meanwhile (a
@@ -451,29 +712,45 @@ CUpdateInfo* CVersionChecker::Check(const ProductVersion& running, HINTERNET ses
     m_pInfo.reset();
     SetStepTimeouts(session, m_limits);
 
-    // The exchange runs on a thread of its own, and the check waits for it only until the deadline: a
+    // One exchange at a time: while an earlier one is still letting go of its server, this check ends
+    // as a check that got no answer.
+    if (g_exchangeLives.exchange(true)) {
+        if (session)
+            ::InternetCloseHandle(session);
+        return nullptr;
+    }
+
+    // The exchange runs on threads of its own, and the check waits for it only until the deadline: a
     // server that answers a byte at a time, or with header lines that never end, holds neither the check
-    // nor the caller's window (step time-outs restart with every byte and cannot bound the whole).
+    // nor the caller's window (step time-outs restart with every byte and cannot bound the whole). The
+    // relay ends the exchange by itself at the same deadline.
     auto exchange = std::make_shared<FeedExchange>();
     exchange->server = GetServerName();
     exchange->path = GetObjectPath();
     exchange->limits = m_limits;
     exchange->session = session;
     exchange->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    exchange->ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     exchange->started = ::GetTickCount64();
-    auto* handOver = new std::shared_ptr<FeedExchange>(exchange);
-    HANDLE thread = exchange->done ? ::CreateThread(nullptr, 0, ExchangeThread, handOver, 0, nullptr) : nullptr;
-    if (!thread) {
-        delete handOver;
+    const bool relaying = exchange->done && exchange->ended && exchange->winsock && exchange->Listen() &&
+                          StartThread(RelayThread, exchange);
+    if (!relaying || !StartThread(ExchangeThread, exchange)) {
         if (session)
             ::InternetCloseHandle(session);
+        if (relaying) {
+            exchange->requestEnded = true;   // the relay ends at once, and then lets the next exchange start
+            exchange->ThreadEnded();
+        } else {
+            g_exchangeLives = false;
+        }
         return nullptr;
     }
-    ::CloseHandle(thread);
 
-    // Past the deadline the thread is left to end by itself (it closes its handles when WinINet lets go).
-    if (WaitAnsweringMessages(exchange->done, exchange->started, m_limits.deadlineMs) && exchange->answered &&
-        ParseFeed(exchange->body.c_str())) {
+    const bool arrived = WaitAnsweringMessages(exchange->done, exchange->started, m_limits.deadlineMs);
+    // The relay has reset its connections by now (or ends with WinINet's part): the threads end within
+    // moments, and the next check finds none left.
+    WaitAnsweringMessages(exchange->ended, ::GetTickCount64(), kLetGoMs);
+    if (arrived && exchange->answered && ParseFeed(exchange->body.c_str())) {
         m_pInfo->m_upToDate = IsUpToDate(running, m_pInfo->m_version) ? TRUE : FALSE;
         return m_pInfo.get();
     }

@@ -66,9 +66,13 @@ public:
     // Fetches and parses the feed. Takes over session (an InternetOpenW handle) and closes it, whatever
     // the outcome. The record (owned by the checker, valid until it is destroyed or the next check) comes
     // back only from an HTTP 200 answer read to its end within the deadline and parsed; nullptr for every
-    // failure. The exchange runs on a thread of its own: Check returns by the deadline, and answers the
-    // calling thread's messages while it waits (so a window of that thread stays responsive). An exchange
-    // still held by the server at the deadline ends on its thread, which closes the handles then.
+    // failure. The exchange runs on threads of its own, and answers the calling thread's messages while
+    // it waits (so a window of that thread stays responsive). WinINet's connection goes through a relay
+    // inside the program, which alone connects to the server (directly, on port 80): it takes at most
+    // a bounded count of bytes from the server and resets both connections at the deadline, so the
+    // exchange ends then whatever the server does, and Check returns by the deadline and the moment the
+    // threads take to end (a second at most). While an earlier exchange still lives, Check starts none
+    // and returns nullptr at once.
     CUpdateInfo* Check(const ProductVersion& running, HINTERNET session);
 
     // Parses feed text (NUL-terminated bytes). TRUE: m_pInfo holds the new record; FALSE: none.

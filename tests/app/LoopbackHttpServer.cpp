@@ -161,6 +161,7 @@ void LoopbackHttpServer::Serve(SOCKET client)
         std::lock_guard<std::mutex> hold(m_lock);
         if (!path.empty())
             ++m_requests[path];
+        m_lastHead = request.substr(0, request.find("\r\n\r\n"));
         auto it = m_answers.find(path);
         if (it != m_answers.end())
             answer = it->second;
@@ -225,6 +226,12 @@ void LoopbackHttpServer::Serve(SOCKET client)
                 waitStop(answer.dripMs);
         break;
     }
+    case Send::HeaderFlood:
+    case Send::EndlessChunked:
+    case Send::DripHeaders:
+    case Send::EndlessChunk:
+        ServeHostile(client, answer);
+        break;
     case Send::Unlimited: {
         if (!SendAll(client, head.data(), head.size()))
             break;
@@ -240,4 +247,76 @@ void LoopbackHttpServer::Serve(SOCKET client)
     }
     ::shutdown(client, SD_SEND);
     ::closesocket(client);
+}
+
+std::string LoopbackHttpServer::LastRequestHead() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_lastHead;
+}
+
+void LoopbackHttpServer::ServeHostile(SOCKET client, const Answer& answer)
+{
+    // Sends while the client takes the bytes; a client that stops reading holds the server only until
+    // it stops.
+    auto send = [this, client](const std::string& bytes) {
+        size_t done = 0;
+        while (done < bytes.size() && !m_stop) {
+            fd_set writable;
+            FD_ZERO(&writable);
+            FD_SET(client, &writable);
+            timeval wait{ 0, 20000 };
+            const int ready = ::select(0, nullptr, &writable, nullptr, &wait);
+            if (ready < 0)
+                return false;
+            if (ready == 0)
+                continue;
+            const int sent = ::send(client, bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
+            if (sent <= 0)
+                return false;
+            done += static_cast<size_t>(sent);
+        }
+        return done == bytes.size();
+    };
+    const std::string status = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
+    switch (answer.send) {
+    case Send::HeaderFlood: {
+        const std::string line = "X-Filler: " + std::string(1012, 'h') + "\r\n";
+        std::string lines;
+        for (int i = 0; i < 16; ++i)
+            lines += line;
+        if (send(status))
+            while (send(lines)) {
+            }
+        break;
+    }
+    case Send::EndlessChunked: {
+        const std::string chunk = "400\r\n" + std::string(1024, 'c') + "\r\n";
+        std::string chunks;
+        for (int i = 0; i < (answer.dripMs ? 1 : 16); ++i)
+            chunks += chunk;
+        if (send(status + "Content-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n"))
+            while (send(chunks))
+                for (DWORD waited = 0; waited < answer.dripMs && !m_stop; waited += 10)
+                    ::Sleep(10);
+        break;
+    }
+    case Send::EndlessChunk: {
+        const std::string bytes(16 * 1024, 'c');
+        if (send(status + "Content-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFF\r\n"))
+            while (send(bytes)) {
+            }
+        break;
+    }
+    case Send::DripHeaders: {
+        const std::string line = "X-Filler: 0123456789abcdef\r\n";
+        if (send(status))
+            for (size_t i = 0; !m_stop && send(std::string(1, line[i % line.size()])); ++i)
+                for (DWORD waited = 0; waited < answer.dripMs && !m_stop; waited += 10)
+                    ::Sleep(10);
+        break;
+    }
+    default:
+        break;
+    }
 }

@@ -21,6 +21,11 @@ public:
         Unlimited,    // 200 without a length, body bytes until the client goes away
         DripStatus,   // the status line one byte per dripMs, then the rest at once
         EndlessHeaders,   // the status line, then header lines one per dripMs (0: as fast as possible), never the end
+        // Hostile answers that go on until the client goes away or the server stops:
+        HeaderFlood,      // the status line, then 1 KiB header lines as fast as the client takes them
+        EndlessChunked,   // 200 with chunked transfer coding, a 1 KiB chunk per dripMs (0: as fast as the client takes them)
+        DripHeaders,      // the status line, then header bytes one per dripMs
+        EndlessChunk,     // 200 with chunked transfer coding, one chunk announced as 2 GiB, sent as fast as taken
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
     static constexpr DWORD kEndlessMs = 6000;
@@ -54,9 +59,13 @@ public:
     // A port on 127.0.0.1 on which nothing listens.
     static USHORT ClosedPort();
 
+    // The head (request line and header lines) of the last request that came, as it came.
+    std::string LastRequestHead() const;
+
 private:
     void AcceptLoop();
     void Serve(SOCKET client);
+    void ServeHostile(SOCKET client, const Answer& answer);
 
     SOCKET m_listener = INVALID_SOCKET;
     USHORT m_port = 0;
@@ -67,4 +76,5 @@ private:
     std::map<std::string, int> m_requests;
     std::map<std::string, size_t> m_sent;
     std::vector<std::thread> m_connections;
+    std::string m_lastHead;
 };

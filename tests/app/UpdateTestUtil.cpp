@@ -1,3 +1,6 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "UpdateTestUtil.h"
 
 #include <atomic>
@@ -27,6 +30,8 @@ using OpenFn = decltype(::InternetOpenW);
 using ConnectFn = decltype(::InternetConnectW);
 using OpenRequestFn = decltype(::HttpOpenRequestW);
 using CloseFn = decltype(::InternetCloseHandle);
+using ResolveFn = decltype(::GetAddrInfoW);
+using SocketConnectFn = decltype(::connect);
 
 struct RedirectState {
     USHORT port = 0;
@@ -43,6 +48,8 @@ std::unique_ptr<ImportPatch<OpenFn>> g_session;
 std::unique_ptr<ImportPatch<ConnectFn>> g_connect;
 std::unique_ptr<ImportPatch<OpenRequestFn>> g_open;
 std::unique_ptr<ImportPatch<CloseFn>> g_close;
+std::unique_ptr<ImportPatch<ResolveFn>> g_resolve;
+std::unique_ptr<ImportPatch<SocketConnectFn>> g_socketConnect;
 
 struct CallUnderWay {
     CallUnderWay() { ++g_state->calls; }
@@ -65,7 +72,9 @@ HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT po
                              DWORD service, DWORD flags, DWORD_PTR context)
 {
     CallUnderWay underWay;
-    g_state->requested = port;
+    // A connection to the check's own relay on 127.0.0.1 is not the one to the feed's server.
+    if (!server || std::wstring(server) != L"127.0.0.1")
+        g_state->requested = port;
     if (port == INTERNET_DEFAULT_HTTP_PORT) {
         server = L"127.0.0.1";
         port = g_state->port;
@@ -90,6 +99,29 @@ HINTERNET WINAPI FakeOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR obj
     return h;
 }
 
+// The feed's host name stands for 127.0.0.1 (the test machine resolves no such name).
+INT WSAAPI FakeResolve(PCWSTR name, PCWSTR service, const ADDRINFOW* hints, PADDRINFOW* result)
+{
+    CallUnderWay underWay;
+    return g_resolve->Original()(name ? L"127.0.0.1" : nullptr, service, hints, result);
+}
+
+// A connection made with Winsock to port 80 goes to the test server.
+int WSAAPI FakeSocketConnect(SOCKET s, const sockaddr* name, int length)
+{
+    CallUnderWay underWay;
+    if (name && name->sa_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in))) {
+        sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(name);
+        g_state->requested = ntohs(address.sin_port);
+        if (ntohs(address.sin_port) == INTERNET_DEFAULT_HTTP_PORT) {
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(g_state->port);
+        }
+        return g_socketConnect->Original()(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    }
+    return g_socketConnect->Original()(s, name, length);
+}
+
 BOOL WINAPI SpyClose(HINTERNET handle)
 {
     CallUnderWay underWay;
@@ -112,10 +144,14 @@ RedirectPort80::RedirectPort80(USHORT port)
     g_connect = std::make_unique<ImportPatch<ConnectFn>>("InternetConnectW", &FakeConnect);
     g_open = std::make_unique<ImportPatch<OpenRequestFn>>("HttpOpenRequestW", &FakeOpenRequest);
     g_close = std::make_unique<ImportPatch<CloseFn>>("InternetCloseHandle", &SpyClose);
+    g_resolve = std::make_unique<ImportPatch<ResolveFn>>("GetAddrInfoW", &FakeResolve);
+    g_socketConnect = std::make_unique<ImportPatch<SocketConnectFn>>("connect", &FakeSocketConnect);
 }
 
 RedirectPort80::~RedirectPort80()
 {
+    g_socketConnect.reset();
+    g_resolve.reset();
     g_close.reset();
     g_open.reset();
     g_connect.reset();
@@ -128,7 +164,8 @@ RedirectPort80::~RedirectPort80()
 
 bool RedirectPort80::IsActive() const
 {
-    return g_session->IsActive() && g_connect->IsActive() && g_open->IsActive() && g_close->IsActive();
+    return g_session->IsActive() && g_connect->IsActive() && g_open->IsActive() && g_close->IsActive() &&
+           g_resolve->IsActive() && g_socketConnect->IsActive();
 }
 
 int RedirectPort80::Opened() const

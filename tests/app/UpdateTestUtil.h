@@ -17,9 +17,9 @@ std::string FeedText(const std::string& version, const std::string& url,
                      const std::vector<std::string>& features = {});
 
 // The checker always connects to port 80; the feed tests serve it from a port of their own. While the
-// object lives, InternetConnectW to port 80 goes to 127.0.0.1:port instead (whatever host was named),
-// and the handles InternetOpenW, InternetConnectW and HttpOpenRequestW hand out are counted against their
-// closes.
+// object lives, InternetConnectW and Winsock's connect to port 80 go to 127.0.0.1:port instead (whatever
+// host was named; GetAddrInfoW resolves every name to 127.0.0.1), and the handles InternetOpenW,
+// InternetConnectW and HttpOpenRequestW hand out are counted against their closes.
 class RedirectPort80 {
 public:
     explicit RedirectPort80(USHORT port);
@@ -30,7 +30,7 @@ public:
     bool EachClosedOnce() const;
     // No handle closed more than once (one still held by a check's thread may be open yet).
     bool NoneClosedTwice() const;
-    // The port the checker asked for last.
+    // The port the checker asked for last on its way to the feed's server.
     INTERNET_PORT RequestedPort() const;
 };
 
