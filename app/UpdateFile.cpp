@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "app/PackageDigest.h"
 #include "libcommon/ProductNames.h"
 
 namespace {
@@ -102,6 +103,21 @@ bool MsiVersion(const CString& path, ProductVersion* version)
     return found;
 }
 
+// A package's signature is bound to its bytes here as well: WinVerifyTrust does not compare an .msi's
+// digest under Wine, so a signature moved onto another package would pass it. The package is read through
+// the handle the caller holds, or opened here when there is none.
+bool PackageFitsItsSignature(const CString& path, HANDLE file)
+{
+    if (file)
+        return PackageMatchesItsSignature(file);
+    HANDLE own = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (own == INVALID_HANDLE_VALUE)
+        return false;
+    const bool matches = PackageMatchesItsSignature(own);
+    ::CloseHandle(own);
+    return matches;
+}
+
 bool SameVersion(const ProductVersion& a, const ProductVersion& b)
 {
     return a.major == b.major && a.minor == b.minor && a.build == b.build;
@@ -178,6 +194,8 @@ bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publ
     }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    if (trusted && EndsWithNoCase(path, L".msi"))
+        trusted = PackageFitsItsSignature(path, file);
     return trusted;
 }
 
