@@ -205,7 +205,7 @@ bool CCompoundFile::Open(HANDLE file)
     const uint32_t miniFatSectors = U32(header + 64);
     m_miniFat.clear();
     if (miniFatSectors > 0) {
-        if (!Chain(m_fat, U32(header + 60), miniFatSectors, &chain))
+        if (!Chain(m_fat, U32(header + 60), miniFatSectors, &chain) || chain.size() != miniFatSectors)
             return false;
         std::vector<uint8_t> sector(m_sectorSize);
         for (uint32_t at : chain) {

@@ -103,21 +103,6 @@ bool MsiVersion(const CString& path, ProductVersion* version)
     return found;
 }
 
-// A package's signature is bound to its bytes here as well: WinVerifyTrust does not compare an .msi's
-// digest under Wine, so a signature moved onto another package would pass it. The package is read through
-// the handle the caller holds, or opened here when there is none.
-bool PackageFitsItsSignature(const CString& path, HANDLE file)
-{
-    if (file)
-        return PackageMatchesItsSignature(file);
-    HANDLE own = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (own == INVALID_HANDLE_VALUE)
-        return false;
-    const bool matches = PackageMatchesItsSignature(own);
-    ::CloseHandle(own);
-    return matches;
-}
-
 bool SameVersion(const ProductVersion& a, const ProductVersion& b)
 {
     return a.major == b.major && a.minor == b.minor && a.build == b.build;
@@ -163,6 +148,20 @@ bool IsRunnableUpdateFile(const CString& path)
 
 bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publisher, const char* keySha256)
 {
+    // Without the caller's handle the checks below share one of their own, so they read the same bytes.
+    if (!file) {
+        HANDLE own = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (own == INVALID_HANDLE_VALUE)
+            return false;
+        const bool signedByPublisher = HasPublisherSignature(path, own, publisher, keySha256);
+        ::CloseHandle(own);
+        return signedByPublisher;
+    }
+    // A package's signature is bound to its bytes here as well: WinVerifyTrust does not compare an .msi's
+    // digest under Wine, so a signature moved onto another package would pass it. The digest is checked
+    // before the system reads the package, as a damaged one can keep Wine's reader of it busy for good.
+    if (EndsWithNoCase(path, L".msi") && !PackageMatchesItsSignature(file))
+        return false;
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = path;
@@ -194,8 +193,6 @@ bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publ
     }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    if (trusted && EndsWithNoCase(path, L".msi"))
-        trusted = PackageFitsItsSignature(path, file);
     return trusted;
 }
 
