@@ -83,7 +83,8 @@ TEST(PackageDigest, EqualsTheDigestOsslsigncodeCalculates)
 
 TEST(PackageDigest, TheMakersPackagesPassAndASignatureMovedOntoAnotherPackageDoesNot)
 {
-    for (const wchar_t* name : { L"makers-update-1.2.3.msi", L"makers-sha1-update-1.2.3.msi", L"makers-ex-update-1.2.3.msi" }) {
+    for (const wchar_t* name : { L"makers-update-1.2.3.msi", L"makers-sha1-update-1.2.3.msi", L"makers-ex-update-1.2.3.msi",
+                                 L"makers-large-1.2.3.msi" }) {
         SCOPED_TRACE(testing::Message() << CStringA(name).GetString());
         ExpectSignature(BuiltFile(name), true);
     }
@@ -157,6 +158,40 @@ bool IsCabinet(const StreamInfo& s) { return s.head == "MSCF"; }
 // A database table: its encoded name begins with the table mark.
 bool IsTable(const StreamInfo& s) { return !s.name.empty() && s.name[0] == 0x4840 && !s.head.empty(); }
 
+}
+
+TEST(PackageDigest, TheMakersSignatureWrittenIntoTheUnsignedPackageFitsIt)
+{
+    // The signing tool writes its own compound file (the large one with 4096-byte sectors); here the
+    // system's structured storage adds the signature to the package as the build made it, in place: for the
+    // large one with 512-byte sectors and a FAT listed partly outside the header.
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    for (const wchar_t* name : { L"update-1.2.3.msi", L"large-1.2.3.msi" }) {
+        SCOPED_TRACE(testing::Message() << CStringA(name).GetString());
+        const std::vector<uint8_t> unsignedBytes = TempDir::ReadFile(BuiltFile(std::wstring(L"unsigned-") + name));
+        ASSERT_EQ(unsignedBytes[26], 3) << "512-byte sectors";
+        const std::vector<uint8_t> signature = TempDir::ReadFile(BuiltFile(std::wstring(L"makers-") + name + L".sig"));
+        ASSERT_FALSE(signature.empty());
+        TempDir dir;
+        const std::wstring path = dir.WriteFile(L"setup.msi", unsignedBytes);
+        IStorage* root = nullptr;
+        ASSERT_TRUE(SUCCEEDED(::StgOpenStorage(path.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, nullptr,
+                                               0, &root)));
+        IStream* stream = nullptr;
+        ULONG done = 0;
+        const bool written = SUCCEEDED(root->CreateStream(L"\x05" L"DigitalSignature", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                                          0, 0, &stream)) &&
+                             SUCCEEDED(stream->Write(signature.data(), static_cast<ULONG>(signature.size()), &done)) &&
+                             done == signature.size();
+        if (stream)
+            stream->Release();
+        root->Commit(STGC_DEFAULT);
+        root->Release();
+        ASSERT_TRUE(written);
+        Handle file(path);
+        EXPECT_TRUE(PackageMatchesItsSignature(file.h));
+    }
+    ::CoUninitialize();
 }
 
 TEST(PackageDigest, AChangedAddedOrRemovedPartOfTheMakersPackageIsRefused)
