@@ -233,9 +233,15 @@ bool GetSignedPackageDigest(const CCompoundFile& package, PackageHash* hash, std
 
 bool PackageMatchesItsSignature(HANDLE file)
 {
+    // The reads move the file's position; the next reader of the handle finds it where it was.
+    LARGE_INTEGER position{}, zero{};
+    const bool placed = ::SetFilePointerEx(file, zero, &position, FILE_CURRENT) != FALSE;
     CCompoundFile package;
     PackageHash hash = PackageHash::kSha256;
     std::vector<uint8_t> signedDigest, computed;
-    return package.Open(file) && GetSignedPackageDigest(package, &hash, &signedDigest) &&
-           ComputePackageDigest(package, hash, &computed) && computed == signedDigest;
+    const bool matches = package.Open(file) && GetSignedPackageDigest(package, &hash, &signedDigest) &&
+                         ComputePackageDigest(package, hash, &computed) && computed == signedDigest;
+    if (placed)
+        ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
+    return matches;
 }

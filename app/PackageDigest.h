@@ -21,6 +21,6 @@ bool ComputePackageDigest(const CCompoundFile& package, PackageHash hash, std::v
 // other than SHA-1 or SHA-256.
 bool GetSignedPackageDigest(const CCompoundFile& package, PackageHash* hash, std::vector<uint8_t>* digest);
 
-// True when file (an open handle of a package, read from its start whatever its position) is a compound
-// file whose digest equals the one its signature holds.
+// True when file (an open handle of a package, read from its start whatever its position, which is kept)
+// is a compound file whose digest equals the one its signature holds.
 bool PackageMatchesItsSignature(HANDLE file);
