@@ -81,15 +81,18 @@ TEST(PackageDigest, EqualsTheDigestOsslsigncodeCalculates)
     }
 }
 
-TEST(PackageDigest, TheMakersPackagesPassAndASignatureMovedOntoAnotherPackageDoesNot)
+TEST(PackageDigest, TheMakersPackagesPassAndASignatureMovedOntoAnotherPackageOrOfAnotherHashDoesNot)
 {
     for (const wchar_t* name : { L"makers-update-1.2.3.msi", L"makers-sha1-update-1.2.3.msi", L"makers-ex-update-1.2.3.msi",
                                  L"makers-large-1.2.3.msi" }) {
         SCOPED_TRACE(testing::Message() << CStringA(name).GetString());
         ExpectSignature(BuiltFile(name), true);
     }
-    // WinVerifyTrust lets this one pass under Wine: only the digest refuses it.
+    // WinVerifyTrust lets these pass under Wine: only the digest refuses them.
     ExpectSignature(BuiltFile(L"transplanted-update-1.2.3.msi"), false);
+    ExpectSignature(BuiltFile(L"transplanted-large-1.2.3.msi"), false);
+    // A hash the package digest is not made with here.
+    ExpectSignature(BuiltFile(L"makers-sha512-update-1.2.3.msi"), false);
 }
 
 // ---- the makers' packages changed through the system's own structured storage ---------------------------
