@@ -27,7 +27,8 @@ public:
     };
 
     // Reads the structure of the compound file behind file (a handle open for reading; its position is
-    // not kept). False when it is no compound file or its structure is damaged.
+    // not kept). False when it is no compound file, its structure is damaged or its storages nest more
+    // than 32 deep.
     bool Open(HANDLE file);
 
     // The directory's entries; entry 0 is the root. Only entries reachable from the root are filled in.
