@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "app/PackageDigest.h"
 #include "libcommon/ProductNames.h"
 
 namespace {
@@ -147,6 +148,20 @@ bool IsRunnableUpdateFile(const CString& path)
 
 bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publisher, const char* keySha256)
 {
+    // Without the caller's handle the checks below share one of their own, so they read the same bytes.
+    if (!file) {
+        HANDLE own = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (own == INVALID_HANDLE_VALUE)
+            return false;
+        const bool signedByPublisher = HasPublisherSignature(path, own, publisher, keySha256);
+        ::CloseHandle(own);
+        return signedByPublisher;
+    }
+    // A package's signature is bound to its bytes here as well: WinVerifyTrust does not compare an .msi's
+    // digest under Wine, so a signature moved onto another package would pass it. The digest is checked
+    // before the system reads the package, as a damaged one can keep Wine's reader of it busy for good.
+    if (EndsWithNoCase(path, L".msi") && !PackageMatchesItsSignature(file))
+        return false;
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = path;

@@ -18,8 +18,9 @@ bool IsRunnableUpdateFile(const CString& path);
 
 // True when the file's Authenticode signature verifies (no UI, whole chain, revocation checked where the
 // system can) and its signer's certificate is named publisher and carries the key whose SubjectPublicKeyInfo
-// hashes (SHA-256) to keySha256 (64 hex digits). file: an open handle of path that the check reads, or
-// nullptr to let the check open path itself.
+// hashes (SHA-256) to keySha256 (64 hex digits). An .msi must in addition be a compound file whose own
+// digest, computed here, is the one its signature holds. file: an open handle of path that the checks read,
+// or nullptr to let the check open path itself (shared against writing while it runs).
 bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publisher, const char* keySha256);
 
 // The installer's own version: the product version of an .exe's version resource (major, minor, build),

@@ -475,6 +475,7 @@ TEST(UpdateFile, OnlyTheMakersOfferedAndNewerInstallerIsStarted)
         { L"wrong-update-1.2.3.exe", { 1, 2, 3 }, false },
         { L"wrong-update-1.2.3.msi", { 1, 2, 3 }, false },
         { L"unsigned-update-1.2.3.exe", { 1, 2, 3 }, false },
+        { L"transplanted-update-1.2.3.msi", { 1, 2, 3 }, false },   // the makers' signature on another package
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << CStringA(c.name).GetString() << " offered " << c.offered.major << "."
