@@ -138,6 +138,9 @@ void CPellumarDlg::EndSettingsWindow()
     // An update dialog still open ends too (a download of its lets go); CheckForUpdate then starts nothing.
     if (m_pUpdateDlg)
         m_pUpdateDlg->EndDialog(IDCANCEL);
+    // A started installer's file is let go: the program is told to end while the installer runs (its
+    // close request comes once it has its package open).
+    m_startedUpdate.Release();
     EndDialog(0);
 }
 
