@@ -1,5 +1,6 @@
 // The update feed without the network: version texts, the up-to-date rule, the feed grammar and its
-// bounds, the address split, and what the program accepts as an update's address and file.
+// bounds, the address split, what the program accepts as an update's address and file, and the hold on
+// that file while its installer (a signed stand-in, started for real) runs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
