@@ -57,6 +57,7 @@ BEGIN_MESSAGE_MAP(CPellumarDlg, CDialogEx)
     ON_REGISTERED_MESSAGE(g_uMsgCloseApp, OnCloseRequest)
     ON_REGISTERED_MESSAGE(g_uMsgTaskbarCreated, OnTaskbarCreated)
     ON_MESSAGE(WM_SILENT_CHECK, OnSilentCheck)
+    ON_MESSAGE(WM_UPDATE_ENDED, OnUpdateEnded)
 END_MESSAGE_MAP()
 
 CPellumarDlg::CPellumarDlg(BOOL startHidden)
@@ -137,7 +138,21 @@ void CPellumarDlg::EndSettingsWindow()
     // An update dialog still open ends too (a download of its lets go); CheckForUpdate then starts nothing.
     if (m_pUpdateDlg)
         m_pUpdateDlg->EndDialog(IDCANCEL);
+    // A started installer's file is let go: the program is told to end while the installer runs (its
+    // close request comes once it has its package open).
+    m_startedUpdate.Release();
     EndDialog(0);
+}
+
+void CPellumarDlg::EndAfterStartedUpdate()
+{
+    // For the user the window ends now: its tray icon goes and it hides for good. The window (and the
+    // process) stays to hold the installer's file until the installer has ended; the close request ends it
+    // sooner. A wait that cannot be registered leaves only the close request (or the end of the session).
+    m_ending = true;
+    RemoveTrayIcon();
+    ShowWindow(SW_HIDE);
+    m_startedUpdate.PostWhenEnded(m_hWnd, WM_UPDATE_ENDED);
 }
 
 CWnd* CPellumarDlg::MenuOwner()
@@ -148,6 +163,8 @@ CWnd* CPellumarDlg::MenuOwner()
 
 void CPellumarDlg::ShowFromTray(int nCmdShow)
 {
+    if (m_ending)
+        return;
     m_startHidden = FALSE;
     ShowWindow(nCmdShow);
     SetForegroundWindow();
@@ -175,7 +192,8 @@ void CPellumarDlg::OnCancel()
 
 void CPellumarDlg::OnWindowPosChanging(WINDOWPOS* pPos)
 {
-    if (m_startHidden && pPos)
+    // Ending: a second start's hand-over shows the window directly (ShowWindowAsync); it stays hidden.
+    if ((m_startHidden || m_ending) && pPos)
         pPos->flags &= ~SWP_SHOWWINDOW;
     Default();
 }
@@ -344,6 +362,17 @@ LRESULT CPellumarDlg::OnSilentCheck(WPARAM, LPARAM)
     return 0;
 }
 
+LRESULT CPellumarDlg::OnUpdateEnded(WPARAM, LPARAM)
+{
+    // Only the wait on the installer's process posts this; a stray copy ends nothing.
+    HANDLE process = m_startedUpdate.Process();
+    if (!process || ::WaitForSingleObject(process, 0) != WAIT_OBJECT_0)
+        return 0;
+    m_startedUpdate.Release();
+    EndDialog(0);
+    return 0;
+}
+
 // ---- the update check ----------------------------------------------------------------------------------
 
 void CPellumarDlg::CheckForUpdate(BOOL reportUpToDate)
@@ -376,8 +405,8 @@ void CPellumarDlg::CheckForUpdate(BOOL reportUpToDate)
         } else if (result == IDOK) {
             const CString localPath = offer.GetLocalPath();
             // The tray icon goes before the window ends; it is not left behind for the shell to clear.
-            if (StartDownloadedUpdate(localPath, info->m_version, running)) {
-                EndSettingsWindow();
+            if (StartDownloadedUpdate(localPath, info->m_version, running, &m_startedUpdate)) {
+                EndAfterStartedUpdate();
             } else {
                 AfxMessageBox(IDS_UPDATE_FAILED, MB_ICONHAND, 0);
             }

@@ -2,10 +2,12 @@
 // CPellumarDlg: the tray settings window, the program's main window in settings-window mode. A modal
 // dialog that mostly lives hidden behind its tray icon: closing it, OK and Escape only hide it (Escape
 // not even that). It ends only by Exit, the installer's close request or the start of a downloaded
-// update, always after its tray icon is gone.
+// update, always after its tray icon is gone. After that start it only hides at first: it holds the
+// installer's file until the installer has ended (or the close request comes), then ends.
 #include <windows.h>
 
 #include "app/Settings.h"
+#include "app/UpdateFile.h"
 #include "app/VersionChecker.h"
 #include "controls/Banner.h"
 #include "framework/Framework.h"
@@ -17,6 +19,7 @@ public:
     static constexpr UINT IDD = 102;
     static constexpr UINT kTrayIconId = 104;
     static constexpr UINT WM_SILENT_CHECK = WM_APP + 101;   // posted by OnShowWindow; no parameters
+    static constexpr UINT WM_UPDATE_ENDED = WM_APP + 102;   // posted when the started installer has ended
 
     // startHidden: the window stays invisible (tray icon only) until a show path clears the flag.
     explicit CPellumarDlg(BOOL startHidden);
@@ -36,6 +39,7 @@ public:
     bool IsEnding() const { return m_ending; }
     bool IsCheckRunning() const { return m_checkRunning; }
     CVersionUpdaterDlg* GetUpdateDialog() const { return m_pUpdateDlg; }
+    const CStartedUpdate& GetStartedUpdate() const { return m_startedUpdate; }
     const CGeneralSettings& GetSettings() const { return m_settings; }
 
 protected:
@@ -65,6 +69,7 @@ protected:
     LRESULT OnCloseRequest(WPARAM wParam, LPARAM lParam);    // g_uMsgCloseApp: from the installer
     LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);  // "TaskbarCreated": the tray icon again
     LRESULT OnSilentCheck(WPARAM wParam, LPARAM lParam);     // WM_SILENT_CHECK
+    LRESULT OnUpdateEnded(WPARAM wParam, LPARAM lParam);     // WM_UPDATE_ENDED
     DECLARE_MESSAGE_MAP()
 
     void FillMethodList();
@@ -74,6 +79,7 @@ protected:
     void RunAboutBox();
     void OpenWebPage(const wchar_t* path);
     void EndSettingsWindow();
+    void EndAfterStartedUpdate();
     CWnd* MenuOwner();
 
     HICON m_hIcon;                       // icon 128 (shared: never destroyed)
@@ -92,4 +98,5 @@ protected:
     bool m_hiddenStartChecked = false;   // the hidden start had its one silent check
     bool m_ending = false;               // Exit, the close request or a started update: nothing more starts
     CVersionUpdaterDlg* m_pUpdateDlg = nullptr;   // the open update dialog (on CheckForUpdate's stack)
+    CStartedUpdate m_startedUpdate;      // the started installer and the hold on its file, until it ends
 };

@@ -9,6 +9,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <iterator>
 #include <string>
 
 #include "app/PackageDigest.h"
@@ -205,25 +206,108 @@ bool GetInstallerVersion(const CString& path, ProductVersion* version)
     return ok;
 }
 
-bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, const ProductVersion& running)
+void CStartedUpdate::OnProcessEnded(void* context, BOOLEAN)
 {
+    const CStartedUpdate* self = static_cast<const CStartedUpdate*>(context);
+    ::PostMessageW(self->m_window, self->m_message, 0, 0);
+}
+
+bool CStartedUpdate::PostWhenEnded(HWND window, UINT message)
+{
+    if (!m_process || m_wait)
+        return false;
+    m_window = window;
+    m_message = message;
+    HANDLE wait = nullptr;
+    if (!::RegisterWaitForSingleObject(&wait, m_process, &CStartedUpdate::OnProcessEnded, this, INFINITE,
+                                       WT_EXECUTEONLYONCE))
+        return false;
+    m_wait = wait;
+    return true;
+}
+
+void CStartedUpdate::Release()
+{
+    // INVALID_HANDLE_VALUE: returns once a callback under way has finished, so it never runs on a gone object.
+    if (m_wait)
+        ::UnregisterWaitEx(m_wait, INVALID_HANDLE_VALUE);
+    for (HANDLE* handle : { &m_process, &m_file })
+        if (*handle) {
+            ::CloseHandle(*handle);
+            *handle = nullptr;
+        }
+    m_wait = nullptr;
+}
+
+namespace {
+
+// The path the open file has now, in the form a start takes ("C:\dir\name", "\\server\share\name"),
+// when that path names this very file (same volume and file index); empty otherwise. A folder on the way
+// may have been renamed since the file was opened: on Windows the file's own path follows the rename
+// (which NTFS refuses while the file is open anyway); Wine allows the rename and keeps the old path, which
+// then names another file or none, and is refused here.
+CString CurrentPathOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& held)
+{
+    wchar_t buffer[MAX_PATH * 4] = {};
+    const DWORD length = ::GetFinalPathNameByHandleW(file, buffer, static_cast<DWORD>(std::size(buffer)),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= std::size(buffer))
+        return CString();
+    CString path(buffer);
+    if (path.Find(L"\\\\?\\UNC\\") == 0)
+        path = CString(L"\\\\") + path.Mid(8);
+    else if (path.Find(L"\\\\?\\") == 0)
+        path = path.Mid(4);
+    HANDLE named = ::CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return CString();
+    BY_HANDLE_FILE_INFORMATION found{};
+    const bool same = ::GetFileInformationByHandle(named, &found) &&
+                      found.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+                      found.nFileIndexHigh == held.nFileIndexHigh && found.nFileIndexLow == held.nFileIndexLow;
+    ::CloseHandle(named);
+    return same ? path : CString();
+}
+
+}
+
+bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, const ProductVersion& running,
+                           CStartedUpdate* started)
+{
+    if (!started)
+        return false;
+    started->Release();
     if (!IsRunnableUpdateFile(path))
         return false;
-    // Held from here until the start has returned: while this handle is open nobody can write, rename or
-    // delete the file, so what is started is what was checked. Links are opened as themselves and refused.
+    // Held from here until the installer has ended (CStartedUpdate): while this handle is open nobody can
+    // write, rename or delete the file, so what is started is what was checked. Links are opened as
+    // themselves and refused.
     HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION held{};
     ProductVersion own;
-    bool started = false;
+    HANDLE process = nullptr;
     if (::GetFileInformationByHandle(file, &held) && (held.dwFileAttributes & kNotPlainFile) == 0 &&
         HasPublisherSignature(path, file, kUpdatePublisherName, kMakersSigningKeySha256) &&
         GetInstallerVersion(path, &own) && SameVersion(own, offered) && !IsUpToDate(running, own)) {
-        HINSTANCE result = ::ShellExecuteW(nullptr, L"open", path, nullptr, nullptr, SW_SHOWMAXIMIZED);
-        started = reinterpret_cast<INT_PTR>(result) > 32;
+        const CString current = CurrentPathOf(file, held);
+        SHELLEXECUTEINFOW start{};
+        start.cbSize = sizeof(start);
+        start.fMask = SEE_MASK_NOCLOSEPROCESS;
+        start.lpVerb = L"open";
+        start.lpFile = current;
+        start.nShow = SW_SHOWMAXIMIZED;
+        if (!current.IsEmpty() && ::ShellExecuteExW(&start))
+            process = start.hProcess;
     }
-    ::CloseHandle(file);
-    return started;
+    if (!process) {
+        ::CloseHandle(file);
+        return false;
+    }
+    started->m_file = file;
+    started->m_process = process;
+    return true;
 }

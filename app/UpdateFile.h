@@ -27,9 +27,45 @@ bool HasPublisherSignature(const CString& path, HANDLE file, const wchar_t* publ
 // or the ProductVersion property of an .msi. False when the file has none.
 bool GetInstallerVersion(const CString& path, ProductVersion* version);
 
+// A started update installer and the hold on the file it was started from: the file stays open against
+// writing, renaming and deletion until Release (or the object goes), which belongs after the installer's
+// process has ended, since an installer (msiexec above all) opens its file after its start has returned.
+class CStartedUpdate {
+public:
+    CStartedUpdate() = default;
+    ~CStartedUpdate() { Release(); }
+    CStartedUpdate(const CStartedUpdate&) = delete;
+    CStartedUpdate& operator=(const CStartedUpdate&) = delete;
+
+    // True from a successful StartDownloadedUpdate until Release.
+    bool IsHeld() const { return m_process != nullptr; }
+    // The installer's process (owned here), or nullptr.
+    HANDLE Process() const { return m_process; }
+    // Posts message (wParam and lParam 0) to window once, from a thread-pool wait, when the installer's
+    // process has ended. False when nothing is held or the wait cannot be registered.
+    bool PostWhenEnded(HWND window, UINT message);
+    // Stops the wait (waiting for a post under way), then closes the process and the file.
+    void Release();
+
+private:
+    friend bool StartDownloadedUpdate(const CString&, const ProductVersion&, const ProductVersion&, CStartedUpdate*);
+    static void CALLBACK OnProcessEnded(void* context, BOOLEAN timedOut);
+
+    HANDLE m_file = nullptr;      // the checked file, shared for reading only
+    HANDLE m_process = nullptr;   // the installer, from ShellExecuteExW
+    HANDLE m_wait = nullptr;      // the registered wait on m_process, or nullptr
+    HWND m_window = nullptr;      // where OnProcessEnded posts m_message
+    UINT m_message = 0;
+};
+
 // Starts the downloaded installer with "open" when it passes every check, on the same bytes it was checked
-// on: it is held open against writing, renaming and deletion from before the checks until the start has
-// returned. The checks: a runnable file (above), the makers' signature (kUpdatePublisherName and
-// kMakersSigningKeySha256), and its own version equal to offered and newer than running. True when it was
-// started.
-bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, const ProductVersion& running);
+// on: it is held open against writing, renaming and deletion from before the checks, and handed on to
+// started, which keeps holding it while the installer runs. The checks: a runnable file (above), the
+// makers' signature (kUpdatePublisherName and kMakersSigningKeySha256), and its own version equal to
+// offered and newer than running. Right before the start the held handle's own path is asked for and must
+// name the held file (a folder on the way renamed meanwhile fails the start); the installer is started by
+// that path. True when it was started with a process to wait for; a start without one (the shell handed
+// the file to something already running, which may read it whenever it likes) counts as failed, and
+// nothing is held.
+bool StartDownloadedUpdate(const CString& path, const ProductVersion& offered, const ProductVersion& running,
+                           CStartedUpdate* started);

@@ -3,10 +3,11 @@
 // thread, the about box, and the update check as the window runs it against a loopback HTTP server.
 //
 // Faked here, because it must not really happen in a test: ShellExecuteW (Wine would start the host's
-// browser or the downloaded file), TrackPopupMenu (a real menu would wait for a click) and port 80 (the
+// browser), TrackPopupMenu (a real menu would wait for a click) and port 80 (the
 // feed is served from a port of the test's own). Shell_NotifyIconW is only watched: it goes on to the real
-// tray. The downloaded installers are real and really signed (the build signs them, with the key this test
-// build pins and with another key under the makers' name).
+// tray, and ShellExecuteExW is watched too: the downloaded installers are real and really signed (the
+// build signs them, with the key this test build pins and with another key under the makers' name), and
+// the one the window accepts, a stand-in, is started for real.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@
 #include "DialogTestUtil.h"
 #include "ImportPatch.h"
 #include "LoopbackHttpServer.h"
+#include "TempDir.h"
 #include "UpdateTestUtil.h"
 #include "app/CorvaneAboutDlg.h"
 #include "app/PellumarDlg.h"
@@ -69,6 +71,16 @@ HINSTANCE WINAPI FakeShellExecute(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPC
     std::lock_guard<std::mutex> hold(g_lock);
     g_shell.push_back({ verb ? verb : L"(null)", file ? file : L"", show });
     return reinterpret_cast<HINSTANCE>(42);
+}
+
+ImportPatch<decltype(::ShellExecuteExW)>* g_shellEx = nullptr;
+BOOL WINAPI WatchShellExecuteEx(SHELLEXECUTEINFOW* info)
+{
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        g_shell.push_back({ info->lpVerb ? info->lpVerb : L"(null)", info->lpFile ? info->lpFile : L"", info->nShow });
+    }
+    return g_shellEx->Original()(info);
 }
 
 ImportPatch<decltype(::Shell_NotifyIconW)>* g_notify = nullptr;
@@ -205,7 +217,9 @@ struct SettingsWindowTest : ::testing::Test {
         ASSERT_TRUE(shell.IsActive());
         ASSERT_TRUE(menus.IsActive());
         ASSERT_TRUE(notify.IsActive());
+        ASSERT_TRUE(shellEx.IsActive());
         g_notify = &notify;
+        g_shellEx = &shellEx;
         std::lock_guard<std::mutex> hold(g_lock);
         g_shell.clear();
         g_tray.clear();
@@ -240,6 +254,7 @@ struct SettingsWindowTest : ::testing::Test {
     ImportPatch<decltype(::ShellExecuteW)> shell{ "ShellExecuteW", &FakeShellExecute };
     ImportPatch<decltype(::TrackPopupMenu)> menus{ "TrackPopupMenu", &FakeTrackPopupMenu };
     ImportPatch<decltype(::Shell_NotifyIconW)> notify{ "Shell_NotifyIconW", &WatchNotifyIcon };
+    ImportPatch<decltype(::ShellExecuteExW)> shellEx{ "ShellExecuteExW", &WatchShellExecuteEx };
 };
 
 bool Visible(HWND wnd)
@@ -692,25 +707,68 @@ TEST_F(UpdateRoadTest, ADownloadedUpdateThatIsNotTheMakersNewerOneIsNeverStarted
     }
 }
 
-TEST_F(UpdateRoadTest, TheMakersSignedUpdateIsOpenedAndTheWindowEndsWithoutItsTrayIcon)
+TEST_F(UpdateRoadTest, TheMakersSignedUpdateIsStartedTheWindowHidesAndHoldsItsFileUntilTheInstallerEnds)
 {
+    // The stand-in reads its own file once started, then waits until told to end. The window's end comes
+    // from the installer's end, or sooner from the installer's close request.
     const std::string bytes = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
     ASSERT_FALSE(bytes.empty());
     server.Set("/setup.exe", { 200, bytes });
     StoreSettings(0, 0);
     OfferVersion("1.2.3", server.Url(L"/setup.exe"));
-    SettingsUnderTest dlg(FALSE);
-    UseLoopbackFeed(dlg);
-    StepScript script;
-    script.Step("check", [&] { return Visible(dlg.m_hWnd); }, [&] { ::PostMessageW(dlg.m_hWnd, WM_COMMAND, ID_TRAY_CHECK_VERSION, 0); });
-    script.Step("offer", [&] { return Offer(dlg) != nullptr; }, [&] { Click(Offer(dlg), IDOK); });
-    EXPECT_EQ(Run(dlg, script), 0);
-    auto calls = Shell();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].verb, L"open");
-    EXPECT_TRUE(IsRunnableUpdateFile(calls[0].file.c_str())) << CStringA(calls[0].file.c_str()).GetString();
-    EXPECT_TRUE(ReadBytes(calls[0].file) == bytes);
-    EXPECT_EQ(TrayCalls().back().message, static_cast<DWORD>(NIM_DELETE));
+    for (const bool closeRequest : { false, true }) {
+        SCOPED_TRACE(closeRequest ? "ended by the close request" : "ended by the installer's end");
+        TempDir dir;
+        const std::wstring swap = dir.WriteFile(L"swap.exe", std::vector<uint8_t>(other.begin(), other.end()));
+        StandInRun standIn(dir.Path());
+        {
+            std::lock_guard<std::mutex> hold(g_lock);
+            g_shell.clear();
+        }
+        SettingsUnderTest dlg(FALSE);
+        UseLoopbackFeed(dlg);
+        StepScript script;
+        script.Step("check", [&] { return Visible(dlg.m_hWnd); }, [&] { ::PostMessageW(dlg.m_hWnd, WM_COMMAND, ID_TRAY_CHECK_VERSION, 0); });
+        script.Step("offer", [&] { return Offer(dlg) != nullptr; }, [&] { Click(Offer(dlg), IDOK); });
+        script.Step("installer running", [&] { return !standIn.Reported().empty(); }, [&] {
+            // For the user the window has ended: hidden, without its tray icon.
+            EXPECT_TRUE(dlg.IsEnding());
+            EXPECT_FALSE(Visible(dlg.m_hWnd));
+            EXPECT_EQ(TrayCalls().back().message, static_cast<DWORD>(NIM_DELETE));
+            auto calls = Shell();
+            ASSERT_EQ(calls.size(), 1u);
+            EXPECT_EQ(calls[0].verb, L"open");
+            EXPECT_EQ(calls[0].show, SW_SHOWMAXIMIZED);
+            EXPECT_TRUE(IsRunnableUpdateFile(calls[0].file.c_str())) << CStringA(calls[0].file.c_str()).GetString();
+            EXPECT_TRUE(standIn.Reported() == bytes) << "the installer read the checked bytes";
+            // Held while the installer runs, against another program of the user.
+            std::vector<std::string> swapped;
+            std::thread([&] { swapped = TrySwaps(calls[0].file, swap, dir.Join(L"aside.exe"), other); }).join();
+            EXPECT_EQ(swapped, std::vector<std::string>{});
+            EXPECT_TRUE(dlg.GetStartedUpdate().IsHeld());
+            // A second start's hand-over shows nothing now.
+            ::SendMessageW(dlg.m_hWnd, g_uMsgShowMainWindow, 0, 0);
+            ::ShowWindow(dlg.m_hWnd, SW_SHOWNORMAL);
+            EXPECT_FALSE(Visible(dlg.m_hWnd));
+            EXPECT_TRUE(dlg.IsModalLoopRunning());
+            if (closeRequest)
+                std::thread([hWnd = dlg.m_hWnd] { ::SendMessageW(hWnd, g_uMsgCloseApp, 0, 0); }).detach();
+            else
+                standIn.Go();
+        });
+        EXPECT_EQ(Run(dlg, script), 0);
+        EXPECT_FALSE(dlg.GetStartedUpdate().IsHeld()) << "let go when the window ended";
+        auto calls = Shell();
+        ASSERT_EQ(calls.size(), 1u);
+        // Opened for deletion (and let go unchanged): the hold refuses that, a running program's file does not.
+        HANDLE removable = ::CreateFileW(calls[0].file.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(removable, INVALID_HANDLE_VALUE) << "the file is no longer held";
+        if (removable != INVALID_HANDLE_VALUE)
+            ::CloseHandle(removable);
+        EXPECT_TRUE(ReadBytes(calls[0].file) == bytes);
+    }
 }
 
 TEST_F(UpdateRoadTest, ARefusedAddressIsReportedAndTheCloseRequestDuringTheOfferStartsNothing)

@@ -1,5 +1,6 @@
 // The update feed without the network: version texts, the up-to-date rule, the feed grammar and its
-// bounds, the address split, and what the program accepts as an update's address and file.
+// bounds, the address split, what the program accepts as an update's address and file, and the hold on
+// that file while its installer (a signed stand-in, started for real) runs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,10 +9,13 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "ImportPatch.h"
 #include "TempDir.h"
+#include "UpdateTestUtil.h"
 #include "app/UpdateFile.h"
 #include "app/VersionChecker.h"
 #include "libcommon/ProductNames.h"
@@ -320,15 +324,18 @@ TEST(UpdateFile, OnlyRegularExeAndMsiFilesAreRunAndAnUnsignedFileIsRefused)
 
     // An unsigned file fails the signature check for real, so it is never started.
     EXPECT_FALSE(HasPublisherSignature(exe, nullptr, kUpdatePublisherName, kMakersSigningKeySha256));
-    EXPECT_FALSE(StartDownloadedUpdate(exe, { 1, 2, 3 }, { 1, 0, 1 }));
+    CStartedUpdate started;
+    EXPECT_FALSE(StartDownloadedUpdate(exe, { 1, 2, 3 }, { 1, 0, 1 }, &started));
+    EXPECT_FALSE(started.IsHeld());
 }
 
 // ---- real installers, signed for real --------------------------------------------------------------------
 //
 // The build signs small stand-in installers (programs with a version resource, and a package made with
 // wixl) with two test-only keys, both in certificates named like the makers: the key this test build pins
-// and another one (tests/app/make-update-files.sh). Faked here: ShellExecuteW, which records what would be
-// started (Wine would start it).
+// and another one (tests/app/make-update-files.sh). Faked in the tests of the checks: ShellExecuteExW,
+// which records what would be started and hands back a process that does not end while the test runs
+// (this one's own). The tests of the hold start the stand-in for real.
 
 namespace {
 
@@ -362,22 +369,29 @@ std::wstring WriteBytes(const TempDir& dir, const std::wstring& name, const std:
     return dir.WriteFile(name, std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
-// What the fake ShellExecuteW saw: the file and its bytes when the start was asked for.
+// What the fake ShellExecuteExW saw: the file and its bytes when the start was asked for.
 struct Started {
     std::wstring verb, file;
     std::string bytes;
+    int show;
 };
 std::vector<Started> g_started;
 // Run by the fake before it looks at the file: stands for another program acting between check and start.
 std::function<void(const std::wstring&)> g_beforeStart;
+// Whether the fake hands back a process (a shell that passed the file to a running program gives none).
+bool g_giveProcess = true;
 
-HINSTANCE WINAPI RecordShellExecute(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT)
+BOOL WINAPI RecordShellExecuteEx(SHELLEXECUTEINFOW* info)
 {
-    const std::wstring path = file ? file : L"";
+    const std::wstring path = info->lpFile ? info->lpFile : L"";
     if (g_beforeStart)
         g_beforeStart(path);
-    g_started.push_back({ verb ? verb : L"", path, ReadBytes(path) });
-    return reinterpret_cast<HINSTANCE>(42);
+    g_started.push_back({ info->lpVerb ? info->lpVerb : L"", path, ReadBytes(path), info->nShow });
+    info->hInstApp = reinterpret_cast<HINSTANCE>(42);
+    info->hProcess = nullptr;
+    if (g_giveProcess && (info->fMask & SEE_MASK_NOCLOSEPROCESS))
+        info->hProcess = ::OpenProcess(SYNCHRONIZE, FALSE, ::GetCurrentProcessId());
+    return TRUE;
 }
 
 struct RecordedStarts {
@@ -385,10 +399,16 @@ struct RecordedStarts {
     {
         g_started.clear();
         g_beforeStart = nullptr;
+        g_giveProcess = true;
     }
     ~RecordedStarts() { g_beforeStart = nullptr; }
-    ImportPatch<decltype(::ShellExecuteW)> patch{ "ShellExecuteW", &RecordShellExecute };
+    ImportPatch<decltype(::ShellExecuteExW)> patch{ "ShellExecuteExW", &RecordShellExecuteEx };
 };
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return CString(a.c_str()).CompareNoCase(b.c_str()) == 0;
+}
 
 }
 
@@ -488,11 +508,14 @@ TEST(UpdateFile, OnlyTheMakersOfferedAndNewerInstallerIsStarted)
         ASSERT_FALSE(bytes.empty());
         const std::wstring name = std::wstring(L"setup") + (wcsstr(c.name, L".msi") ? L".msi" : L".exe");
         const std::wstring path = WriteBytes(dir, name, bytes);
-        EXPECT_EQ(StartDownloadedUpdate(path.c_str(), c.offered, kRunning), c.started);
-        EXPECT_EQ(g_started.size(), c.started ? 1u : 0u) << "ShellExecuteW is called only for an accepted file";
+        CStartedUpdate started;
+        EXPECT_EQ(StartDownloadedUpdate(path.c_str(), c.offered, kRunning, &started), c.started);
+        EXPECT_EQ(started.IsHeld(), c.started);
+        EXPECT_EQ(g_started.size(), c.started ? 1u : 0u) << "ShellExecuteExW is called only for an accepted file";
         if (c.started && g_started.size() == 1) {
             EXPECT_EQ(g_started[0].verb, L"open");
-            EXPECT_EQ(g_started[0].file, path);
+            EXPECT_EQ(g_started[0].show, SW_SHOWMAXIMIZED);
+            EXPECT_TRUE(SamePath(g_started[0].file, path)) << CStringA(g_started[0].file.c_str()).GetString();
             EXPECT_TRUE(g_started[0].bytes == bytes);
         }
     }
@@ -512,30 +535,148 @@ TEST(UpdateFile, NoSwapBetweenTheCheckAndTheStartGetsOtherBytesStarted)
     const std::wstring path = WriteBytes(dir, L"setup.exe", checked);
     const std::wstring swap = WriteBytes(dir, L"swap.exe", other);
     std::vector<std::string> swapped;
-    g_beforeStart = [&](const std::wstring& file) {
-        if (::MoveFileExW(swap.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
-            swapped.push_back("replaced");
-        const std::wstring aside = dir.Join(L"aside.exe");
-        if (::MoveFileW(file.c_str(), aside.c_str())) {
-            swapped.push_back("renamed away");
-            ::CopyFileW(swap.c_str(), file.c_str(), FALSE);
-        }
-        if (::DeleteFileW(file.c_str())) {
-            swapped.push_back("deleted");
-            ::CopyFileW(swap.c_str(), file.c_str(), FALSE);
-        }
-        HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            if (::WriteFile(h, other.data(), static_cast<DWORD>(other.size()), &written, nullptr) && written > 0)
-                swapped.push_back("written over");
-            ::CloseHandle(h);
-        }
-    };
-    EXPECT_TRUE(StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning));
+    g_beforeStart = [&](const std::wstring& file) { swapped = updtest::TrySwaps(file, swap, dir.Join(L"aside.exe"), other); };
+    CStartedUpdate started;
+    EXPECT_TRUE(StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning, &started));
     ASSERT_EQ(g_started.size(), 1u);
-    EXPECT_EQ(g_started[0].file, path);
+    EXPECT_TRUE(SamePath(g_started[0].file, path));
     EXPECT_TRUE(g_started[0].bytes == checked) << "the bytes started are the bytes checked";
     EXPECT_EQ(swapped, std::vector<std::string>{});
+}
+
+TEST(UpdateFile, AStartWithoutAProcessToWaitForCountsAsFailedAndHoldsNothing)
+{
+    TempDir dir;
+    RecordedStarts starts;
+    ASSERT_TRUE(starts.patch.IsActive());
+    g_giveProcess = false;
+    const std::wstring path = WriteBytes(dir, L"setup.exe", ReadBytes(BuiltFile(L"makers-update-1.2.3.exe")));
+    CStartedUpdate started;
+    EXPECT_FALSE(StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning, &started));
+    EXPECT_EQ(g_started.size(), 1u);
+    EXPECT_FALSE(started.IsHeld());
+    EXPECT_TRUE(::MoveFileW(path.c_str(), dir.Join(L"moved.exe").c_str())) << "the file was let go";
+}
+
+// ---- the hold, with the signed stand-in started for real -------------------------------------------------
+
+namespace {
+
+constexpr UINT kEnded = WM_APP + 7;
+
+// A message-only window of this thread that CStartedUpdate posts to.
+struct EndWatch {
+    EndWatch() { window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }
+    ~EndWatch() { ::DestroyWindow(window); }
+    // True once message has been posted to the window (false after a minute).
+    bool WaitFor(UINT message) const
+    {
+        const ULONGLONG deadline = ::GetTickCount64() + 60000;
+        for (;;) {
+            MSG msg;
+            if (::PeekMessageW(&msg, window, message, message, PM_REMOVE))
+                return true;
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline)
+                return false;
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_POSTMESSAGE);
+        }
+    }
+    HWND window = nullptr;
+};
+
+// The ways that worked, tried from another thread as another program would.
+std::vector<std::string> SwapFromAnotherThread(const TempDir& dir, const std::wstring& path, const std::wstring& swap,
+                                               const std::string& bytes)
+{
+    std::vector<std::string> swapped;
+    std::thread([&] { swapped = updtest::TrySwaps(path, swap, dir.Join(L"aside.exe"), bytes); }).join();
+    return swapped;
+}
+
+}
+
+TEST(UpdateFile, TheStartedInstallerReadsTheCheckedBytesAndItsFileIsHeldUntilItHasEnded)
+{
+    TempDir dir;
+    const std::string checked = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
+    ASSERT_FALSE(checked.empty());
+    ASSERT_NE(checked, other);
+    const std::wstring path = WriteBytes(dir, L"setup.exe", checked);
+    const std::wstring swap = WriteBytes(dir, L"swap.exe", other);
+    updtest::StandInRun standIn(dir.Path());
+    CStartedUpdate started;
+    ASSERT_TRUE(StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning, &started));
+    ASSERT_TRUE(started.IsHeld());
+
+    // Right after the start has returned, while the installer is still starting up.
+    EXPECT_EQ(SwapFromAnotherThread(dir, path, swap, other), std::vector<std::string>{}) << "right after the start";
+    ASSERT_TRUE(standIn.WaitUntilRead(started.Process()));
+    EXPECT_TRUE(standIn.Reported() == checked) << "the installer read the bytes that were checked";
+    // While it runs (it waits for Go).
+    ASSERT_EQ(::WaitForSingleObject(started.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(SwapFromAnotherThread(dir, path, swap, other), std::vector<std::string>{}) << "while it runs";
+
+    // It ends: its owner is told, the hold lasts until the owner lets go, and then the file is free.
+    EndWatch watch;
+    ASSERT_TRUE(started.PostWhenEnded(watch.window, kEnded));
+    standIn.Go();
+    ASSERT_TRUE(watch.WaitFor(kEnded));
+    EXPECT_EQ(::WaitForSingleObject(started.Process(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(ReadBytes(path) == checked);
+    started.Release();
+    EXPECT_FALSE(started.IsHeld());
+    EXPECT_EQ(SwapFromAnotherThread(dir, path, swap, other).front(), "replaced") << "let go once it has ended";
+    EXPECT_TRUE(ReadBytes(path) == other);
+}
+
+namespace {
+
+// Runs once, before the real call: stands for another program acting during the checks.
+std::function<void()> g_duringChecks;
+ImportPatch<decltype(::GetFileVersionInfoSizeW)>* g_versionSize = nullptr;
+DWORD WINAPI ActThenVersionSize(LPCWSTR file, LPDWORD handle)
+{
+    if (auto act = std::exchange(g_duringChecks, nullptr))
+        act();
+    return g_versionSize->Original()(file, handle);
+}
+
+}
+
+TEST(UpdateFile, AFolderRenamedDuringTheChecksGetsNothingStarted)
+{
+    // Another program renames the download's folder while the held file is checked and puts a folder with
+    // its own setup.exe of the same version in its place. Wine lets a folder that holds an open file be
+    // renamed (NTFS refuses): the hook on the version read (the last check) does it for real, then lets
+    // the real call run. Wine's own path of the held file stays the old one, which now names the other
+    // file: nothing is started (had it been, the other stand-in would have reported).
+    TempDir dir;
+    const std::string checked = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
+    const std::wstring folder = dir.MakeFolder(L"download");
+    const std::wstring path = WriteBytes(dir, L"download\\setup.exe", checked);
+    ASSERT_FALSE(path.empty());
+    bool renamed = false;
+    g_duringChecks = [&] {
+        renamed = ::MoveFileW(folder.c_str(), dir.Join(L"aside").c_str()) && !dir.MakeFolder(L"download").empty() &&
+                  !WriteBytes(dir, L"download\\setup.exe", other).empty();
+    };
+    ImportPatch<decltype(::GetFileVersionInfoSizeW)> hook{ "GetFileVersionInfoSizeW", &ActThenVersionSize };
+    g_versionSize = &hook;
+    ASSERT_TRUE(hook.IsActive());
+    updtest::StandInRun standIn(dir.Path());
+    CStartedUpdate started;
+    const bool result = StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning, &started);
+    g_duringChecks = nullptr;
+    ASSERT_TRUE(renamed);
+    if (started.IsHeld()) {
+        standIn.WaitUntilRead(started.Process());
+        standIn.Go();
+        ::WaitForSingleObject(started.Process(), 60000);
+    }
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(started.IsHeld());
+    EXPECT_TRUE(standIn.Reported().empty()) << "a stand-in was started";
 }

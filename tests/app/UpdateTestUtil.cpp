@@ -257,4 +257,81 @@ void StepScript::Poll()
     RunSoon(20, [this] { Poll(); });
 }
 
+// ---- the stand-in installer ----------------------------------------------------------------------------
+
+StandInRun::StandInRun(const std::wstring& dir) : m_report(dir + L"\\stand-in-report.bin")
+{
+    static std::atomic<int> runs{ 0 };
+    const std::wstring name = L"PellumarStandIn-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++runs);
+    m_read = ::CreateEventW(nullptr, TRUE, FALSE, (name + L"-read").c_str());
+    m_go = ::CreateEventW(nullptr, TRUE, FALSE, (name + L"-go").c_str());
+    ::SetEnvironmentVariableW(L"PELLUMAR_STANDIN_REPORT", m_report.c_str());
+    ::SetEnvironmentVariableW(L"PELLUMAR_STANDIN_EVENTS", name.c_str());
+}
+
+StandInRun::~StandInRun()
+{
+    ::SetEnvironmentVariableW(L"PELLUMAR_STANDIN_REPORT", nullptr);
+    ::SetEnvironmentVariableW(L"PELLUMAR_STANDIN_EVENTS", nullptr);
+    Go();
+    ::CloseHandle(m_read);
+    ::CloseHandle(m_go);
+}
+
+bool StandInRun::WaitUntilRead(HANDLE process) const
+{
+    if (!process)
+        return false;
+    HANDLE both[] = { m_read, process };
+    return ::WaitForMultipleObjects(2, both, FALSE, 60000) == WAIT_OBJECT_0;
+}
+
+std::string StandInRun::Reported() const
+{
+    return ReadAllBytes(m_report);
+}
+
+std::string ReadAllBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    ::CloseHandle(h);
+    return bytes;
+}
+
+std::vector<std::string> TrySwaps(const std::wstring& path, const std::wstring& swap, const std::wstring& aside,
+                                  const std::string& bytes)
+{
+    std::vector<std::string> swapped;
+    if (::CopyFileW(swap.c_str(), (swap + L".copy").c_str(), FALSE) &&
+        ::MoveFileExW((swap + L".copy").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        swapped.push_back("replaced");
+    if (::MoveFileW(path.c_str(), aside.c_str())) {
+        swapped.push_back("renamed away");
+        ::CopyFileW(swap.c_str(), path.c_str(), FALSE);
+    }
+    if (::DeleteFileW(path.c_str())) {
+        swapped.push_back("deleted");
+        ::CopyFileW(swap.c_str(), path.c_str(), FALSE);
+    }
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        if (::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written > 0)
+            swapped.push_back("written over");
+        ::CloseHandle(h);
+    }
+    ::DeleteFileW((swap + L".copy").c_str());
+    return swapped;
+}
+
 }

@@ -1,11 +1,12 @@
 #pragma once
 // Helpers of the update tests: a feed text, the WinINet seam that sends the feed's port-80 connection to
-// the test server, and running steps inside a dialog's modal loop.
+// the test server, running steps inside a dialog's modal loop, and the stand-in installer started for real.
 #include <windows.h>
 #include <wininet.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "DialogTestUtil.h"
 #include "ImportPatch.h"
@@ -64,5 +65,37 @@ private:
     std::function<void()> m_giveUp;
     std::string m_failed;
 };
+
+// The stand-in installer's environment for one real start (tests/app/UpdateStandIn.cpp), set while the
+// object lives: the stand-in reports the bytes it reads from its own file into a file of dir, sets an
+// event once it has, then waits for Go(). The object's end lets a stand-in still waiting go.
+class StandInRun {
+public:
+    explicit StandInRun(const std::wstring& dir);
+    ~StandInRun();
+    StandInRun(const StandInRun&) = delete;
+    StandInRun& operator=(const StandInRun&) = delete;
+
+    // True once the stand-in has reported; false when process ended first or a minute passed.
+    bool WaitUntilRead(HANDLE process) const;
+    // The bytes it reported (empty before it has).
+    std::string Reported() const;
+    // Lets it end.
+    void Go() const { ::SetEvent(m_go); }
+
+private:
+    std::wstring m_report;
+    HANDLE m_read = nullptr;
+    HANDLE m_go = nullptr;
+};
+
+// Every way another program of the user has of putting other bytes at path: replacing it with the file
+// swap, renaming it away (and putting swap's bytes there), deleting it (the same), writing bytes over it.
+// The names of the ways that worked ("replaced", "renamed away", "deleted", "written over").
+std::vector<std::string> TrySwaps(const std::wstring& path, const std::wstring& swap, const std::wstring& aside,
+                                  const std::string& bytes);
+
+// The whole contents of a file, read with every sharing allowed (empty when it cannot be opened).
+std::string ReadAllBytes(const std::wstring& path);
 
 }
