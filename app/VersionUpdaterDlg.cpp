@@ -4,7 +4,6 @@
 
 #include "app/VersionUpdaterDlg.h"
 
-#include <cstdio>
 #include <shlobj.h>
 #include <urlmon.h>
 #include <wininet.h>
@@ -197,7 +196,6 @@ public:
     STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR text) override
     {
         bool accepted = true;
-        fprintf(stderr, "DBG %llu progress %lu %lu status %lu thread %lu\n", GetTickCount64(), progress, progressMax, status, GetCurrentThreadId());
         switch (status) {
         case BINDSTATUS_REDIRECTING:
             accepted = m_task->AcceptRedirect(text);
@@ -541,9 +539,10 @@ bool DownloadTask::AbortTransfer()
         binding->AddRef();
         m_aborted = true;
     }
-    // Outside the lock: the moniker may report to the callback from within Abort.
-    { int n = ShutConnectionsTo(strUrl); fprintf(stderr, "DBG %llu shut %d\n", GetTickCount64(), n); }
-    { HRESULT hr = binding->Abort(); fprintf(stderr, "DBG %llu abort hr=%lx file=%llu thread=%lu\n", GetTickCount64(), hr, FileSize(m_strCacheFile), GetCurrentThreadId()); }
+    // Outside the lock: the moniker may report to the callback from within Abort. The connection is shut
+    // first: Wine's moniker goes on draining it after an abort for as long as data keeps coming.
+    ShutConnectionsTo(strUrl);
+    binding->Abort();
     binding->Release();
     return true;
 }
@@ -598,7 +597,6 @@ UINT DownloadThreadProc(LPVOID param)
     }
     wchar_t buffer[MAX_PATH] = {};
     HRESULT result = ::URLDownloadToCacheFileW(nullptr, task->strUrl, buffer, MAX_PATH, 0, &callback);
-    fprintf(stderr, "DBG %llu returned %lx\n", GetTickCount64(), result);
     if (ended)
         ::SetEvent(ended);
     if (watcher) {

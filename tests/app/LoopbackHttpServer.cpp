@@ -240,7 +240,6 @@ void LoopbackHttpServer::Serve(SOCKET client)
     case Send::Flood:
     case Send::FloodChunked:
     case Send::GzipZeros:
-    case Send::ShortChunk:
     case Send::Silent:
         ServeDownload(client, path, answer);
         break;
@@ -399,7 +398,7 @@ void LoopbackHttpServer::ServeDownload(SOCKET client, const std::string& path, c
         m_sent[path] += bytes;
     };
     std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
-    if (answer.send == Send::FloodChunked || answer.send == Send::ShortChunk)
+    if (answer.send == Send::FloodChunked)
         head += "Transfer-Encoding: chunked\r\n";
     if (answer.send == Send::GzipZeros)
         head += "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(GzipZerosLength(answer.limitBytes)) + "\r\n";
@@ -430,14 +429,6 @@ void LoopbackHttpServer::ServeDownload(SOCKET client, const std::string& path, c
             return true;
         });
         break;
-    case Send::ShortChunk: {
-        char size[32];
-        snprintf(size, sizeof(size), "%zx\r\n", 2 * answer.body.size());
-        more = more && send(size + answer.body);
-        if (more)
-            count(answer.body.size());
-        break;
-    }
     case Send::Silent:
         // Nothing more: the client waits for a body that never comes, and only it ends the connection.
         while (more && running()) {

@@ -27,7 +27,6 @@ public:
         Flood,        // 200 without a length, 64 KiB blocks until the client goes away (or limitBytes)
         FloodChunked, // the same in chunks (Transfer-Encoding: chunked), never the last chunk
         GzipZeros,    // limitBytes zero bytes, deflated (Content-Encoding: gzip, the encoded length announced)
-        ShortChunk,   // chunked: one chunk announced twice as long as body, body, then the connection ends
         Silent,       // 200 announcing body's length, then nothing until the client goes away
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
