@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -346,6 +348,41 @@ void FindNewCacheFiles(const CString& url, ULONGLONG since, const std::function<
 
 // Takes out of the Internet cache what a download that produced nothing left there: the address's
 // entries (with their files), the transfer's file, the result file and the reserved copy.
+// The local files that the cache's entries name (upper case): files of other downloads.
+std::set<std::wstring> FilesOfCacheEntries()
+{
+    std::set<std::wstring> files;
+    std::vector<BYTE> buffer(4096);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    HANDLE find = ::FindFirstUrlCacheEntryW(nullptr, entry, &size);
+    if (!find && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.resize(size);
+        entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+        find = ::FindFirstUrlCacheEntryW(nullptr, entry, &size);
+    }
+    if (!find)
+        return files;
+    for (;;) {
+        if (entry->lpszLocalFileName) {
+            CString name = entry->lpszLocalFileName;
+            name.MakeUpper();
+            files.insert(name.GetString());
+        }
+        size = static_cast<DWORD>(buffer.size());
+        if (::FindNextUrlCacheEntryW(find, entry, &size))
+            continue;
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            break;
+        buffer.resize(size);
+        entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+        if (!::FindNextUrlCacheEntryW(find, entry, &size))
+            break;
+    }
+    ::FindCloseUrlCache(find);
+    return files;
+}
+
 void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
 {
     // The transfer's own entry and the one URLDownloadToCacheFileW committed can both name the address.
@@ -360,7 +397,15 @@ void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
     }
     RemoveFile(task.CacheFile());
     RemoveFile(resultFile);
-    task.ForEachNewCacheFile([](const CString& path, ULONGLONG) { RemoveFile(path); });
+    // What no entry names is this download's (a file of the same name that another download made in the
+    // meantime has its entry).
+    const std::set<std::wstring> owned = FilesOfCacheEntries();
+    task.ForEachNewCacheFile([&owned](const CString& path, ULONGLONG) {
+        CString upper = path;
+        upper.MakeUpper();
+        if (owned.count(upper.GetString()) == 0)
+            RemoveFile(path);
+    });
 }
 
 }
