@@ -517,6 +517,12 @@ bool DownloadTask::AcceptLength(ULONGLONG announced, bool encoded)
     return !m_refused;
 }
 
+bool DownloadTask::AcceptsSoFar(ULONGLONG received) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return received <= maxBytes && (!m_hasAnnounced || received <= m_announced);
+}
+
 bool DownloadTask::AcceptProgress(ULONGLONG received)
 {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -527,12 +533,30 @@ bool DownloadTask::AcceptProgress(ULONGLONG received)
 
 bool DownloadTask::AcceptArrivedFile()
 {
-    // Before the moniker names its file, the largest file the download made is the one being written.
+    // Before the moniker names its file, the largest file the download made is the one being written; a
+    // file of the same name that a cache entry names is another download's (the transfer's file gets its
+    // entry when the transfer ends).
     const CString file = CacheFile();
-    ULONGLONG size = FileSize(file);
-    if (file.IsEmpty())
-        ForEachNewCacheFile([&size](const CString&, ULONGLONG bytes) { size = (std::max)(size, bytes); });
-    return AcceptProgress(size);
+    if (!file.IsEmpty())
+        return AcceptProgress(FileSize(file));
+    ULONGLONG largest = 0;
+    std::vector<std::pair<CString, ULONGLONG>> files;
+    ForEachNewCacheFile([&files](const CString& path, ULONGLONG bytes) { files.emplace_back(path, bytes); });
+    std::set<std::wstring> owned;
+    bool ownedRead = false;
+    for (auto& candidate : files) {
+        if (candidate.second <= largest)
+            continue;
+        if (!ownedRead && !AcceptsSoFar(candidate.second)) {
+            owned = FilesOfCacheEntries();   // only when a file would fail the check
+            ownedRead = true;
+        }
+        CString upper = candidate.first;
+        upper.MakeUpper();
+        if (!ownedRead || owned.count(upper.GetString()) == 0)
+            largest = candidate.second;
+    }
+    return AcceptProgress(largest);
 }
 
 void DownloadTask::ForEachNewCacheFile(const std::function<void(const CString&, ULONGLONG)>& f) const

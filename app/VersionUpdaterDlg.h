@@ -51,6 +51,7 @@ public:
     bool AcceptLength(ULONGLONG announced, bool encoded = false);
     bool AcceptProgress(ULONGLONG received);      // bytes received so far (decoded)
     bool AcceptArrivedFile();                     // the cache file's size so far, taken as bytes received
+    bool AcceptsSoFar(ULONGLONG received) const;  // received bytes are within the cap and the announced length
     // True when a downloaded file of size bytes is what the answer announced, within the cap.
     bool AcceptsFileSize(ULONGLONG size) const;
     bool IsRefused() const;

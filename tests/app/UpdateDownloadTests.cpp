@@ -335,9 +335,10 @@ TEST_F(DownloadTest, LengthsThatDoNotHoldFailAndLeaveNothing)
     }
 }
 
-TEST_F(DownloadTest, AGoodDownloadStaysInTheCacheAlsoWhenOneOfTheSameNameFailsJustAfter)
+TEST_F(DownloadTest, DownloadsOfTheSameFileNameKeepToTheirOwnFiles)
 {
-    // The clean-up takes only what the failed download made: the good file has its entry.
+    // The clean-up takes only what the failed download made, and the checks look only at the download's
+    // own file: the good file has its entry.
     const std::string bytes = InstallerBytes(3000);
     const std::string path = Offer(L"good", Answer(Send::Whole, 0, bytes));
     UpdaterUnderTest dlg(&info);
@@ -364,6 +365,21 @@ TEST_F(DownloadTest, AGoodDownloadStaysInTheCacheAlsoWhenOneOfTheSameNameFailsJu
         found = found || (_wcsicmp(file.first.c_str(), good) == 0 && file.second == bytes.size());
     EXPECT_TRUE(found) << Names(files);
     EXPECT_EQ(files.size(), 1u) << Names(files);
+
+    // And a shorter file of the same name from a third folder is not held to the good file's size while
+    // it arrives.
+    const std::string third = "/third" + path;
+    const std::string shorter = InstallerBytes(500);
+    server.Set(third, { 200, shorter, Send::Drip, 1 });
+    url = server.Url(std::wstring(CString(third.c_str()).GetString()));
+    info.m_downloadUrl = url.c_str();
+    UpdaterUnderTest again(&info);
+    RunWhen([&] { return again.m_hWnd && again.IsWindowVisible(); },
+            [&] { ::SendMessageW(again.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }, 5000,
+            [&] { again.EndDialog(-5); });
+    RunSoon(20000, [&] { again.EndDialog(-6); });
+    EXPECT_EQ(again.DoModal(), IDOK);
+    CancelScheduledActions();
 }
 
 // ---- the address check --------------------------------------------------------------------------------
