@@ -517,12 +517,6 @@ bool DownloadTask::AcceptLength(ULONGLONG announced, bool encoded)
     return !m_refused;
 }
 
-bool DownloadTask::AcceptsSoFar(ULONGLONG received) const
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    return received <= maxBytes && (!m_hasAnnounced || received <= m_announced);
-}
-
 bool DownloadTask::AcceptProgress(ULONGLONG received)
 {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -533,30 +527,47 @@ bool DownloadTask::AcceptProgress(ULONGLONG received)
 
 bool DownloadTask::AcceptArrivedFile()
 {
-    // Before the moniker names its file, the largest file the download made is the one being written; a
-    // file of the same name that a cache entry names is another download's (the transfer's file gets its
-    // entry when the transfer ends).
     const CString file = CacheFile();
     if (!file.IsEmpty())
         return AcceptProgress(FileSize(file));
-    ULONGLONG largest = 0;
-    std::vector<std::pair<CString, ULONGLONG>> files;
-    ForEachNewCacheFile([&files](const CString& path, ULONGLONG bytes) { files.emplace_back(path, bytes); });
-    std::set<std::wstring> owned;
-    bool ownedRead = false;
-    for (auto& candidate : files) {
-        if (candidate.second <= largest)
-            continue;
-        if (!ownedRead && !AcceptsSoFar(candidate.second)) {
-            owned = FilesOfCacheEntries();   // only when a file would fail the check
-            ownedRead = true;
-        }
-        CString upper = candidate.first;
-        upper.MakeUpper();
-        if (!ownedRead || owned.count(upper.GetString()) == 0)
-            largest = candidate.second;
+    // Before the moniker names its file, the file being written is found by its name: the largest of the
+    // name that appeared after the download began and that no cache entry names (the transfer's file
+    // gets its entry when the transfer ends; other downloads of the same name have theirs). Such a guess
+    // is held only to the cap (an announced length does not bound a body that is decoded as it arrives).
+    std::set<std::wstring> before;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (!m_filesNoted)
+            return !m_refused;
+        before = m_filesBefore;
     }
-    return AcceptProgress(largest);
+    std::vector<std::pair<CString, ULONGLONG>> files;
+    ForEachNewCacheFile([&](const CString& path, ULONGLONG bytes) {
+        CString upper = path;
+        upper.MakeUpper();
+        if (bytes > maxBytes && before.count(upper.GetString()) == 0)
+            files.emplace_back(upper, bytes);
+    });
+    if (files.empty())
+        return !IsRefused();
+    const std::set<std::wstring> owned = FilesOfCacheEntries();   // only when a file is past the cap
+    for (auto& candidate : files)
+        if (owned.count(candidate.first.GetString()) == 0)
+            return AcceptProgress(candidate.second);
+    return !IsRefused();
+}
+
+void DownloadTask::NoteCacheFilesBefore()
+{
+    std::set<std::wstring> existing;
+    ForEachNewCacheFile([&existing](const CString& path, ULONGLONG) {
+        CString upper = path;
+        upper.MakeUpper();
+        existing.insert(upper.GetString());
+    });
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_filesBefore.swap(existing);
+    m_filesNoted = true;
 }
 
 void DownloadTask::ForEachNewCacheFile(const std::function<void(const CString&, ULONGLONG)>& f) const
@@ -664,6 +675,7 @@ UINT DownloadThreadProc(LPVOID param)
     if (ended) {
         watcher = ::CreateThread(nullptr, 0, &WatchTransfer, &watched, 0, nullptr);
     }
+    task->NoteCacheFilesBefore();
     wchar_t buffer[MAX_PATH] = {};
     HRESULT result = ::URLDownloadToCacheFileW(nullptr, task->strUrl, buffer, MAX_PATH, 0, &callback);
     if (ended)

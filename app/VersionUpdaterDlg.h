@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "app/VersionChecker.h"
 #include "framework/Framework.h"
@@ -51,7 +53,6 @@ public:
     bool AcceptLength(ULONGLONG announced, bool encoded = false);
     bool AcceptProgress(ULONGLONG received);      // bytes received so far (decoded)
     bool AcceptArrivedFile();                     // the cache file's size so far, taken as bytes received
-    bool AcceptsSoFar(ULONGLONG received) const;  // received bytes are within the cap and the announced length
     // True when a downloaded file of size bytes is what the answer announced, within the cap.
     bool AcceptsFileSize(ULONGLONG size) const;
     bool IsRefused() const;
@@ -68,6 +69,9 @@ public:
     void SetCacheFile(const wchar_t* path);
     CString CacheFile() const;
     // The files of the cache that this download made (found by their names and times); f(path, size).
+    // Notes the files of the address's name that the cache holds before the transfer begins (none of them
+    // is the transfer's).
+    void NoteCacheFilesBefore();
     void ForEachNewCacheFile(const std::function<void(const CString&, ULONGLONG)>& f) const;
 
     const CString strUrl;                 // copy of the feed's download address
@@ -90,6 +94,8 @@ private:
     bool m_aborted = false;               // Abort was called on the binding
     CString m_strCacheFile;
     const ULONGLONG m_since;              // a little before the task was made (a file time)
+    bool m_filesNoted = false;            // m_filesBefore is known
+    std::set<std::wstring> m_filesBefore; // cache files of the address's name there before the download (upper case)
 };
 
 // The download thread: takes a heap std::shared_ptr<DownloadTask>* (and deletes it); returns 0.
