@@ -383,29 +383,45 @@ std::set<std::wstring> FilesOfCacheEntries()
     return files;
 }
 
-void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
+void RemoveCacheEntries(const CString& url)
 {
     // The transfer's own entry and the one URLDownloadToCacheFileW committed can both name the address.
     const ULONGLONG deadline = ::GetTickCount64() + kRemoveMs;
     for (int removed = 0; removed < 4 && ::GetTickCount64() < deadline;) {
-        if (::DeleteUrlCacheEntryW(task.strUrl))
+        if (::DeleteUrlCacheEntryW(url))
             ++removed;
         else if (::GetLastError() == ERROR_FILE_NOT_FOUND)
             break;
         else
             ::Sleep(20);
     }
-    RemoveFile(task.CacheFile());
-    RemoveFile(resultFile);
-    // What no entry names is this download's (a file of the same name that another download made in the
-    // meantime has its entry).
-    const std::set<std::wstring> owned = FilesOfCacheEntries();
-    task.ForEachNewCacheFile([&owned](const CString& path, ULONGLONG) {
-        CString upper = path;
-        upper.MakeUpper();
-        if (owned.count(upper.GetString()) == 0)
-            RemoveFile(path);
-    });
+}
+
+void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
+{
+    // The files found by name are taken only when they are this download's for certain: made since it
+    // began, named by no entry (other downloads of the same name have theirs, or are in flight), and as
+    // long as the transfer's file (the copy of it) or empty (the reservation), or the file that the size
+    // check found growing past the cap.
+    std::set<ULONGLONG> sizes = { 0, FileSize(task.CacheFile()), FileSize(resultFile) };
+    const CString grown = task.GrownFile();
+    // The transfer's entry can be committed after the moniker has returned (the cache writes it when the
+    // shut connection's end reaches it): a few passes, some time apart.
+    for (int pass = 0; pass < 4; ++pass) {
+        if (pass > 0)
+            ::Sleep(150 * pass);
+        RemoveCacheEntries(task.strUrl);
+        RemoveFile(task.CacheFile());
+        RemoveFile(resultFile);
+        RemoveFile(grown);
+        const std::set<std::wstring> owned = FilesOfCacheEntries();
+        task.ForEachNewCacheFile([&owned, &sizes](const CString& path, ULONGLONG size) {
+            CString upper = path;
+            upper.MakeUpper();
+            if (owned.count(upper.GetString()) == 0 && sizes.count(size))
+                RemoveFile(path);
+        });
+    }
 }
 
 }
@@ -552,8 +568,13 @@ bool DownloadTask::AcceptArrivedFile()
         return !IsRefused();
     const std::set<std::wstring> owned = FilesOfCacheEntries();   // only when a file is past the cap
     for (auto& candidate : files)
-        if (owned.count(candidate.first.GetString()) == 0)
+        if (owned.count(candidate.first.GetString()) == 0) {
+            {
+                std::lock_guard<std::mutex> hold(m_lock);
+                m_strGrownFile = candidate.first;
+            }
             return AcceptProgress(candidate.second);
+        }
     return !IsRefused();
 }
 
@@ -643,6 +664,12 @@ CString DownloadTask::CacheFile() const
 {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_strCacheFile;
+}
+
+CString DownloadTask::GrownFile() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_strGrownFile;
 }
 
 namespace {

@@ -68,6 +68,8 @@ public:
     // The file the moniker writes the body into (BINDSTATUS_CACHEFILENAMEAVAILABLE).
     void SetCacheFile(const wchar_t* path);
     CString CacheFile() const;
+    // The file that the size check found growing past the cap before the moniker named its file.
+    CString GrownFile() const;
     // The files of the cache that this download made (found by their names and times); f(path, size).
     // Notes the files of the address's name that the cache holds before the transfer begins (none of them
     // is the transfer's).
@@ -93,6 +95,7 @@ private:
     IBinding* m_binding = nullptr;        // held from OnStartBinding to OnStopBinding
     bool m_aborted = false;               // Abort was called on the binding
     CString m_strCacheFile;
+    CString m_strGrownFile;
     const ULONGLONG m_since;              // a little before the task was made (a file time)
     bool m_filesNoted = false;            // m_filesBefore is known
     std::set<std::wstring> m_filesBefore; // cache files of the address's name there before the download (upper case)

@@ -231,7 +231,8 @@ TEST_F(DownloadTest, BodiesPastASmallCapEndThereAndLeaveNothing)
 {
     const ULONG cap = 1 * kMiB;
     // slack: what may arrive between two looks at the transfer. A piece of a gzip body decodes to tens of
-    // megabytes at once.
+    // megabytes at once, and on a busy machine the looks come late (up to 100 MB past the cap measured
+    // while the whole suite ran).
     struct Case {
         const char* name;
         LoopbackHttpServer::Answer answer;
@@ -240,7 +241,7 @@ TEST_F(DownloadTest, BodiesPastASmallCapEndThereAndLeaveNothing)
     const Case cases[] = {
         { "no length", Answer(Send::Flood, 1024 * kMiB), 16 * kMiB },
         { "endless chunks", Answer(Send::FloodChunked, 1024 * kMiB), 16 * kMiB },
-        { "gzip of 256 MiB of zeros", Answer(Send::GzipZeros, 256 * kMiB), 64 * kMiB },
+        { "gzip of 1 GiB of zeros", Answer(Send::GzipZeros, 1024 * kMiB), 192 * kMiB },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,10 +262,11 @@ TEST_F(DownloadTest, TheProductsCapHolds)
     struct Case {
         const char* name;
         LoopbackHttpServer::Answer answer;
+        size_t slack;   // as above
     };
     const Case cases[] = {
-        { "no length", Answer(Send::Flood, 2 * size_t(DownloadTask::kMaxBytes)) },
-        { "gzip of 1 GiB of zeros", Answer(Send::GzipZeros, 1024 * kMiB) },
+        { "no length", Answer(Send::Flood, 2 * size_t(DownloadTask::kMaxBytes)), 64 * kMiB },
+        { "gzip of 1 GiB of zeros", Answer(Send::GzipZeros, 1024 * kMiB), 192 * kMiB },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -275,7 +277,7 @@ TEST_F(DownloadTest, TheProductsCapHolds)
         ExpectNothingLeft(L"product", path, task);
         const ULONGLONG largest = growth.Stop();
         printf("[ figures ] %s: cache file at most %llu bytes\n", c.name, largest);
-        EXPECT_LE(largest, DownloadTask::kMaxBytes + 64 * kMiB);
+        EXPECT_LE(largest, DownloadTask::kMaxBytes + c.slack);
     }
 }
 
