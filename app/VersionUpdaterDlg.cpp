@@ -695,14 +695,11 @@ UINT DownloadThreadProc(LPVOID param)
     std::unique_ptr<std::shared_ptr<DownloadTask>> hold(static_cast<std::shared_ptr<DownloadTask>*>(param));
     DownloadTask* task = hold->get();
     CBSCallbackImpl callback(task);
+    task->NoteCacheFilesBefore();
     // The watcher aborts the transfer on Cancel and past the cap, also between (or without) progress reports.
     HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Watched watched{ task, ended };   // lives until the watcher has ended
-    HANDLE watcher = nullptr;
-    if (ended) {
-        watcher = ::CreateThread(nullptr, 0, &WatchTransfer, &watched, 0, nullptr);
-    }
-    task->NoteCacheFilesBefore();
+    HANDLE watcher = ended ? ::CreateThread(nullptr, 0, &WatchTransfer, &watched, 0, nullptr) : nullptr;
     wchar_t buffer[MAX_PATH] = {};
     HRESULT result = ::URLDownloadToCacheFileW(nullptr, task->strUrl, buffer, MAX_PATH, 0, &callback);
     if (ended)

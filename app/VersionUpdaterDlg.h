@@ -70,10 +70,10 @@ public:
     CString CacheFile() const;
     // The file that the size check found growing past the cap before the moniker named its file.
     CString GrownFile() const;
-    // The files of the cache that this download made (found by their names and times); f(path, size).
     // Notes the files of the address's name that the cache holds before the transfer begins (none of them
     // is the transfer's).
     void NoteCacheFilesBefore();
+    // The files of the address's name made in the cache since the task was made; f(path, size).
     void ForEachNewCacheFile(const std::function<void(const CString&, ULONGLONG)>& f) const;
 
     const CString strUrl;                 // copy of the feed's download address
@@ -98,7 +98,7 @@ private:
     CString m_strGrownFile;
     const ULONGLONG m_since;              // a little before the task was made (a file time)
     bool m_filesNoted = false;            // m_filesBefore is known
-    std::set<std::wstring> m_filesBefore; // cache files of the address's name there before the download (upper case)
+    std::set<std::wstring> m_filesBefore; // files of the address's name there before (upper case)
 };
 
 // The download thread: takes a heap std::shared_ptr<DownloadTask>* (and deletes it); returns 0.
