@@ -8,6 +8,7 @@
 #include <wintrust.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <wininet.h>
 
 #include <iterator>
 #include <string>
@@ -20,17 +21,32 @@ namespace {
 // What a runnable update file must not be: a folder, a device or a link.
 constexpr DWORD kNotPlainFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
 
-// The host of an authority "host[:port]", or empty when the port is not all digits.
-CString HostOf(const CString& authority)
+// The host and port of an authority "host[:port]" (an IPv6 host in brackets). An absent or empty port is
+// defaultPort. False when the port is not a number from 1 to 65535.
+bool SplitAuthority(const CString& authority, USHORT defaultPort, CString* host, USHORT* port)
 {
-    int colon = authority.Find(L':');
+    int colon = authority.ReverseFind(L':');
+    if (colon >= 0 && authority.Find(L']', colon) >= 0)
+        colon = -1;   // a colon of an IPv6 host
+    *host = colon < 0 ? authority : authority.Left(colon);
+    *port = defaultPort;
     if (colon < 0)
-        return authority;
-    CString port = authority.Mid(colon + 1);
-    for (int i = 0; i < port.GetLength(); ++i)
-        if (port[i] < L'0' || port[i] > L'9')
-            return CString();
-    return authority.Left(colon);
+        return true;
+    const CString digits = authority.Mid(colon + 1);
+    if (digits.IsEmpty())
+        return true;
+    unsigned long value = 0;
+    for (int i = 0; i < digits.GetLength(); ++i) {
+        if (digits[i] < L'0' || digits[i] > L'9')
+            return false;
+        value = value * 10 + static_cast<unsigned long>(digits[i] - L'0');
+        if (value > 65535)
+            return false;
+    }
+    if (value == 0)
+        return false;
+    *port = static_cast<USHORT>(value);
+    return true;
 }
 
 bool EndsWithNoCase(const CString& text, const wchar_t* tail)
@@ -116,11 +132,14 @@ bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost)
     CString lower(url);
     lower.MakeLower();
     int schemeLength = 0;
-    if (lower.Find(L"http://") == 0)
+    USHORT defaultPort = 0;
+    if (lower.Find(L"http://") == 0) {
         schemeLength = 7;
-    else if (lower.Find(L"https://") == 0)
+        defaultPort = INTERNET_DEFAULT_HTTP_PORT;
+    } else if (lower.Find(L"https://") == 0) {
         schemeLength = 8;
-    else
+        defaultPort = INTERNET_DEFAULT_HTTPS_PORT;
+    } else
         return false;
     if (url.Find(L'\\') >= 0)
         return false;
@@ -132,9 +151,16 @@ bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost)
     CString authority = end < 0 ? rest : rest.Left(end);
     if (authority.Find(L'@') >= 0)
         return false;
-    CString host = HostOf(authority);
-    CString expected = HostOf(feedHost);
-    return !host.IsEmpty() && !expected.IsEmpty() && host.CompareNoCase(expected) == 0;
+    // The feed is fetched over http, from port 80 unless its host names another.
+    CString host, expected;
+    USHORT port = 0, feedPort = 0;
+    if (!SplitAuthority(authority, defaultPort, &host, &port) ||
+        !SplitAuthority(feedHost, INTERNET_DEFAULT_HTTP_PORT, &expected, &feedPort))
+        return false;
+    if (host.IsEmpty() || expected.IsEmpty() || host.CompareNoCase(expected) != 0)
+        return false;
+    // The same server: the feed's port, or for https the host's own https port.
+    return port == feedPort || (defaultPort == INTERNET_DEFAULT_HTTPS_PORT && port == INTERNET_DEFAULT_HTTPS_PORT);
 }
 
 bool IsRunnableUpdateFile(const CString& path)

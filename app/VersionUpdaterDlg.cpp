@@ -1,18 +1,28 @@
 // The update dialog and its download thread.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "app/VersionUpdaterDlg.h"
 
+#include <shlobj.h>
 #include <urlmon.h>
+#include <wininet.h>
 
 #include "app/UpdateFile.h"
 #include "app/res/resource.h"
 
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
 namespace {
 
-// The Content-Length of raw response headers ("Name: value" lines). False when there is none; a value
-// that is not a plain decimal number is taken as larger than any cap.
-bool AnnouncedLength(const wchar_t* headers, ULONGLONG* length)
+// The value of the header name ("content-length:", lower case with its colon) in raw response headers
+// ("Name: value" lines), without its leading blanks. False when there is none.
+bool HeaderValue(const wchar_t* headers, const wchar_t* name, CString* value)
 {
-    static const wchar_t name[] = L"content-length:";
     const size_t nameLength = wcslen(name);
     for (const wchar_t* line = headers; line && *line;) {
         const wchar_t* end = wcschr(line, L'\n');
@@ -22,17 +32,9 @@ bool AnnouncedLength(const wchar_t* headers, ULONGLONG* length)
             const wchar_t* stop = line + lineLength;
             while (p < stop && (*p == L' ' || *p == L'\t'))
                 ++p;
-            ULONGLONG value = 0;
-            bool digits = false, plain = true;
-            for (; p < stop && *p != L'\r'; ++p) {
-                if (*p < L'0' || *p > L'9' || value > (~0ULL - 9) / 10) {
-                    plain = false;
-                    break;
-                }
-                value = value * 10 + static_cast<ULONGLONG>(*p - L'0');
-                digits = true;
-            }
-            *length = plain && digits ? value : ~0ULL;
+            while (stop > p && (stop[-1] == L'\r' || stop[-1] == L' ' || stop[-1] == L'\t'))
+                --stop;
+            *value = CString(p, static_cast<int>(stop - p));
             return true;
         }
         line = end ? end + 1 : nullptr;
@@ -40,9 +42,130 @@ bool AnnouncedLength(const wchar_t* headers, ULONGLONG* length)
     return false;
 }
 
+// The Content-Length of raw response headers, read as 64 bits. False when there is none; a value that is
+// not a plain decimal number, or does not fit, is taken as larger than any cap.
+bool AnnouncedLength(const wchar_t* headers, ULONGLONG* length)
+{
+    CString text;
+    if (!HeaderValue(headers, L"content-length:", &text))
+        return false;
+    ULONGLONG value = 0;
+    bool plain = !text.IsEmpty();
+    for (int i = 0; i < text.GetLength() && plain; ++i) {
+        const wchar_t c = text[i];
+        if (c < L'0' || c > L'9' || value > (~0ULL - 9) / 10)
+            plain = false;
+        else
+            value = value * 10 + static_cast<ULONGLONG>(c - L'0');
+    }
+    *length = plain ? value : ~0ULL;
+    return true;
+}
+
+// True when the body comes encoded (gzip, deflate...): what arrives is the decoded body, longer than the
+// announced length.
+bool IsEncoded(const wchar_t* headers)
+{
+    CString coding;
+    return HeaderValue(headers, L"content-encoding:", &coding) && !coding.IsEmpty() && coding.CompareNoCase(L"identity") != 0;
+}
+
+// The host and port an http(s) address names (the scheme's default port when it names none).
+bool HostAndPort(const CString& url, CString* host, USHORT* port)
+{
+    CString lower(url);
+    lower.MakeLower();
+    const int scheme = lower.Find(L"://");
+    if (scheme < 0)
+        return false;
+    *port = lower.Left(scheme) == L"https" ? 443 : 80;
+    CString authority = url.Mid(scheme + 3);
+    const int end = authority.FindOneOf(L"/?#");
+    if (end >= 0)
+        authority = authority.Left(end);
+    const int colon = authority.ReverseFind(L':');
+    if (colon >= 0 && authority.Find(L']', colon) < 0) {
+        const int value = _wtoi(authority.Mid(colon + 1));
+        if (value > 0 && value < 65536)
+            *port = static_cast<USHORT>(value);
+        authority = authority.Left(colon);
+    }
+    authority.TrimLeft(L'[');
+    authority.TrimRight(L']');
+    *host = authority;
+    return !host->IsEmpty();
+}
+
+bool SameAddress(const sockaddr* a, const sockaddr* b)
+{
+    if (a->sa_family != b->sa_family)
+        return false;
+    if (a->sa_family == AF_INET) {
+        auto* x = reinterpret_cast<const sockaddr_in*>(a);
+        auto* y = reinterpret_cast<const sockaddr_in*>(b);
+        return x->sin_port == y->sin_port && x->sin_addr.s_addr == y->sin_addr.s_addr;
+    }
+    if (a->sa_family == AF_INET6) {
+        auto* x = reinterpret_cast<const sockaddr_in6*>(a);
+        auto* y = reinterpret_cast<const sockaddr_in6*>(b);
+        return x->sin6_port == y->sin6_port && memcmp(&x->sin6_addr, &y->sin6_addr, sizeof(x->sin6_addr)) == 0;
+    }
+    return false;
+}
+
+// Ends the receiving side of this process's connections to the address's server. An aborted transfer can
+// go on reading what keeps arriving: Wine's moniker drains the connection in one loop, without a progress
+// report and without looking at the abort, for as long as the server keeps up (gigabytes on a fast link).
+// A shut connection ends that loop at once. Sockets are handles: the connections are found by trying the
+// handle values for a connected socket whose peer is the server. Returns the connections shut.
+int ShutConnectionsTo(const CString& url)
+{
+    CString host;
+    USHORT port = 0;
+    if (!HostAndPort(url, &host, &port))
+        return 0;
+    WSADATA wsa;
+    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return 0;
+    addrinfoW hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfoW* peers = nullptr;
+    int shut = 0;
+    if (::GetAddrInfoW(host, std::to_wstring(port).c_str(), &hints, &peers) == 0) {
+        for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+            const SOCKET s = static_cast<SOCKET>(value);
+            int type = 0, length = sizeof(type);
+            if (::getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) != 0 || type != SOCK_STREAM)
+                continue;
+            sockaddr_storage peer{};
+            int peerLength = sizeof(peer);
+            if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+                continue;
+            for (addrinfoW* p = peers; p; p = p->ai_next)
+                if (SameAddress(reinterpret_cast<sockaddr*>(&peer), p->ai_addr)) {
+                    if (::shutdown(s, SD_BOTH) == 0)
+                        ++shut;
+                    break;
+                }
+        }
+        ::FreeAddrInfoW(peers);
+    }
+    ::WSACleanup();
+    return shut;
+}
+
+ULONGLONG FileSize(const CString& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.IsEmpty() || !::GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 // The download's status callback: reports progress by value to the dialog, aborts once the dialog let
-// go, and records the HTTP status (URL monikers report success for an error page too). Lives on the
-// download thread's stack for one download; Release never deletes it.
+// go or the transfer fails a check, hands the binding and the cache file to the task, and records the
+// HTTP status (URL monikers report success for an error page too). Lives on the download thread's stack
+// for one download; Release never deletes it.
 class CBSCallbackImpl : public IBindStatusCallback, public IHttpNegotiate {
 public:
     explicit CBSCallbackImpl(DownloadTask* task) : m_task(task) {}
@@ -65,7 +188,11 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refCount)); }
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(::InterlockedDecrement(&m_refCount)); }
 
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    STDMETHODIMP OnStartBinding(DWORD, IBinding* binding) override
+    {
+        m_task->SetBinding(binding);
+        return S_OK;
+    }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
     STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR text) override
@@ -78,10 +205,14 @@ public:
         case BINDSTATUS_SENDINGREQUEST:
             accepted = m_task->AcceptRequest();
             break;
+        case BINDSTATUS_CACHEFILENAMEAVAILABLE:
+            m_task->SetCacheFile(text);
+            break;
         case BINDSTATUS_BEGINDOWNLOADDATA:
         case BINDSTATUS_DOWNLOADINGDATA:
         case BINDSTATUS_ENDDOWNLOADDATA:
-            accepted = m_task->AcceptProgress(progress);
+            // The count is 32 bits and wraps past 4 GiB; the cache file's size is the count that holds.
+            accepted = m_task->AcceptProgress(progress) && m_task->AcceptArrivedFile();
             break;
         default:
             break;
@@ -91,7 +222,11 @@ public:
             return E_ABORT;
         return S_OK;
     }
-    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override
+    {
+        m_task->ReleaseBinding();
+        return S_OK;
+    }
     STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
     STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
     STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
@@ -108,7 +243,7 @@ public:
             *additionalHeaders = nullptr;
         m_task->SetHttpStatus(responseCode);
         ULONGLONG length = 0;
-        if (AnnouncedLength(responseHeaders, &length) && !m_task->AcceptLength(length))
+        if (AnnouncedLength(responseHeaders, &length) && !m_task->AcceptLength(length, IsEncoded(responseHeaders)))
             return E_ABORT;
         return S_OK;
     }
@@ -118,18 +253,191 @@ private:
     DownloadTask* m_task;
 };
 
+// How often the watcher looks at a running transfer.
+constexpr DWORD kWatchMs = 10;
+// How long the clean-up tries to remove what the cache still holds open after an abort.
+constexpr ULONGLONG kRemoveMs = 3000;
+
+ULONGLONG Now()
+{
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// Retries while the file is still held open by the transfer that was just aborted.
+void RemoveFile(const CString& path)
+{
+    if (path.IsEmpty())
+        return;
+    const ULONGLONG deadline = ::GetTickCount64() + kRemoveMs;
+    while (!::DeleteFileW(path) && ::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND &&
+           ::GetTickCount64() < deadline)
+        ::Sleep(20);
+}
+
+// The file name the cache gives a download of url: its last path segment, split at its last dot.
+void CacheNameParts(const CString& url, CString* stem, CString* extension)
+{
+    CString path = url;
+    const int query = path.FindOneOf(L"?#");
+    if (query >= 0)
+        path = path.Left(query);
+    const CString name = path.Mid(path.ReverseFind(L'/') + 1);
+    const int dot = name.ReverseFind(L'.');
+    *stem = dot < 0 ? name : name.Left(dot);
+    *extension = dot < 0 ? CString() : name.Mid(dot);
+}
+
+// True for stem[n] followed by nothing, the extension, or a dot and the extension (the cache's names of
+// a new file for an address with that stem and extension).
+bool IsCacheNameOf(const CString& name, const CString& stem, const CString& extension)
+{
+    if (stem.IsEmpty() || name.GetLength() <= stem.GetLength() + 2 || name.Left(stem.GetLength()).CompareNoCase(stem) != 0 ||
+        name[stem.GetLength()] != L'[')
+        return false;
+    int i = stem.GetLength() + 1;
+    const int digits = i;
+    while (i < name.GetLength() && name[i] >= L'0' && name[i] <= L'9')
+        ++i;
+    if (i == digits || i >= name.GetLength() || name[i] != L']')
+        return false;
+    const CString rest = name.Mid(i + 1);
+    return rest.IsEmpty() || (!extension.IsEmpty() && (rest.CompareNoCase(extension) == 0 || rest.CompareNoCase(L"." + extension) == 0));
+}
+
+// The files a download of url made in the cache since it began, found by their names in the cache's
+// folders (stem[n], with or without the address's extension). The transfer's file is named to the
+// callback only after the first stretch of the body has been written, and the file reserved for
+// URLDownloadToCacheFileW's result is named only on success (under Wine it is filled from the transfer's
+// file even when the transfer failed).
+void FindNewCacheFiles(const CString& folder, const CString& stem, const CString& extension, ULONGLONG since, int depth,
+                       const std::function<void(const CString&, ULONGLONG)>& found)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW(folder + L"\\*", &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const CString name = data.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const CString path = folder + L"\\" + name;
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (depth > 0)
+                FindNewCacheFiles(path, stem, extension, since, depth - 1, found);
+            continue;
+        }
+        const ULONGLONG made = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime;
+        if (made >= since && IsCacheNameOf(name, stem, extension))
+            found(path, (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+}
+
+void FindNewCacheFiles(const CString& url, ULONGLONG since, const std::function<void(const CString&, ULONGLONG)>& found)
+{
+    wchar_t root[MAX_PATH] = {};
+    CString stem, extension;
+    CacheNameParts(url, &stem, &extension);
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, SHGFP_TYPE_CURRENT, root)) && root[0])
+        FindNewCacheFiles(root, stem, extension, since, 2, found);
+}
+
+// Takes out of the Internet cache what a download that produced nothing left there: the address's
+// entries (with their files), the transfer's file, the result file and the reserved copy.
+// The local files that the cache's entries name (upper case): files of other downloads.
+std::set<std::wstring> FilesOfCacheEntries()
+{
+    std::set<std::wstring> files;
+    std::vector<BYTE> buffer(4096);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    HANDLE find = ::FindFirstUrlCacheEntryW(nullptr, entry, &size);
+    if (!find && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.resize(size);
+        entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+        find = ::FindFirstUrlCacheEntryW(nullptr, entry, &size);
+    }
+    if (!find)
+        return files;
+    for (;;) {
+        if (entry->lpszLocalFileName) {
+            CString name = entry->lpszLocalFileName;
+            name.MakeUpper();
+            files.insert(name.GetString());
+        }
+        size = static_cast<DWORD>(buffer.size());
+        if (::FindNextUrlCacheEntryW(find, entry, &size))
+            continue;
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            break;
+        buffer.resize(size);
+        entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+        if (!::FindNextUrlCacheEntryW(find, entry, &size))
+            break;
+    }
+    ::FindCloseUrlCache(find);
+    return files;
+}
+
+void RemoveCacheEntries(const CString& url)
+{
+    // The transfer's own entry and the one URLDownloadToCacheFileW committed can both name the address.
+    const ULONGLONG deadline = ::GetTickCount64() + kRemoveMs;
+    for (int removed = 0; removed < 4 && ::GetTickCount64() < deadline;) {
+        if (::DeleteUrlCacheEntryW(url))
+            ++removed;
+        else if (::GetLastError() == ERROR_FILE_NOT_FOUND)
+            break;
+        else
+            ::Sleep(20);
+    }
+}
+
+void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
+{
+    // The files found by name are taken only when they are this download's for certain: made since it
+    // began, named by no entry (other downloads of the same name have theirs, or are in flight), and as
+    // long as the transfer's file (the copy of it) or empty (the reservation), or the file that the size
+    // check found growing past the cap.
+    std::set<ULONGLONG> sizes = { 0, FileSize(task.CacheFile()), FileSize(resultFile) };
+    const CString grown = task.GrownFile();
+    // The transfer's entry can be committed after the moniker has returned (the cache writes it when the
+    // shut connection's end reaches it): a few passes, some time apart.
+    for (int pass = 0; pass < 4; ++pass) {
+        if (pass > 0)
+            ::Sleep(150 * pass);
+        RemoveCacheEntries(task.strUrl);
+        RemoveFile(task.CacheFile());
+        RemoveFile(resultFile);
+        RemoveFile(grown);
+        const std::set<std::wstring> owned = FilesOfCacheEntries();
+        task.ForEachNewCacheFile([&owned, &sizes](const CString& path, ULONGLONG size) {
+            CString upper = path;
+            upper.MakeUpper();
+            if (owned.count(upper.GetString()) == 0 && sizes.count(size))
+                RemoveFile(path);
+        });
+    }
+}
+
 }
 
 // ---- the shared task ----------------------------------------------------------------------------------
 
 DownloadTask::DownloadTask(HWND dialog, const CString& url, const CString& host, ULONG maxBytes)
     : strUrl(url), strHost(host), maxBytes(maxBytes < kMaxBytes ? maxBytes : kMaxBytes),
-      hCancelEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)), m_hDialog(dialog)
+      hCancelEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_hDialog(dialog),
+      m_since(Now() - 2 * 10000000ULL)   // file times have coarse steps on some file systems
 {
 }
 
 DownloadTask::~DownloadTask()
 {
+    ReleaseBinding();
     if (hCancelEvent)
         ::CloseHandle(hCancelEvent);
 }
@@ -197,9 +505,9 @@ DWORD DownloadTask::HttpStatus() const
 
 bool DownloadTask::AcceptRedirect(const wchar_t* target)
 {
-    // A redirect goes only where the first address could have gone.
+    // One redirect at most, and only where the first address could have gone.
     std::lock_guard<std::mutex> hold(m_lock);
-    if (!target || !IsAllowedDownloadUrl(target, strHost))
+    if (!target || m_redirects >= 1 || !IsAllowedDownloadUrl(target, strHost))
         m_refused = true;
     else
         ++m_redirects;
@@ -215,11 +523,11 @@ bool DownloadTask::AcceptRequest()
     return !m_refused;
 }
 
-bool DownloadTask::AcceptLength(ULONGLONG announced)
+bool DownloadTask::AcceptLength(ULONGLONG announced, bool encoded)
 {
     std::lock_guard<std::mutex> hold(m_lock);
     m_announced = announced;
-    m_hasAnnounced = true;
+    m_hasAnnounced = !encoded;
     if (announced > maxBytes)
         m_refused = true;
     return !m_refused;
@@ -233,10 +541,153 @@ bool DownloadTask::AcceptProgress(ULONGLONG received)
     return !m_refused;
 }
 
+bool DownloadTask::AcceptArrivedFile()
+{
+    const CString file = CacheFile();
+    if (!file.IsEmpty())
+        return AcceptProgress(FileSize(file));
+    // Before the moniker names its file, the file being written is found by its name: the largest of the
+    // name that appeared after the download began and that no cache entry names (the transfer's file
+    // gets its entry when the transfer ends; other downloads of the same name have theirs). Such a guess
+    // is held only to the cap (an announced length does not bound a body that is decoded as it arrives).
+    std::set<std::wstring> before;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (!m_filesNoted)
+            return !m_refused;
+        before = m_filesBefore;
+    }
+    std::vector<std::pair<CString, ULONGLONG>> files;
+    ForEachNewCacheFile([&](const CString& path, ULONGLONG bytes) {
+        CString upper = path;
+        upper.MakeUpper();
+        if (bytes > maxBytes && before.count(upper.GetString()) == 0)
+            files.emplace_back(upper, bytes);
+    });
+    if (files.empty())
+        return !IsRefused();
+    const std::set<std::wstring> owned = FilesOfCacheEntries();   // only when a file is past the cap
+    for (auto& candidate : files)
+        if (owned.count(candidate.first.GetString()) == 0) {
+            {
+                std::lock_guard<std::mutex> hold(m_lock);
+                m_strGrownFile = candidate.first;
+            }
+            return AcceptProgress(candidate.second);
+        }
+    return !IsRefused();
+}
+
+void DownloadTask::NoteCacheFilesBefore()
+{
+    std::set<std::wstring> existing;
+    ForEachNewCacheFile([&existing](const CString& path, ULONGLONG) {
+        CString upper = path;
+        upper.MakeUpper();
+        existing.insert(upper.GetString());
+    });
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_filesBefore.swap(existing);
+    m_filesNoted = true;
+}
+
+void DownloadTask::ForEachNewCacheFile(const std::function<void(const CString&, ULONGLONG)>& f) const
+{
+    FindNewCacheFiles(strUrl, m_since, f);
+}
+
 bool DownloadTask::AcceptsFileSize(ULONGLONG size) const
 {
     std::lock_guard<std::mutex> hold(m_lock);
     return !m_refused && size <= maxBytes && (!m_hasAnnounced || size == m_announced);
+}
+
+bool DownloadTask::IsRefused() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_refused;
+}
+
+void DownloadTask::SetBinding(IBinding* binding)
+{
+    if (binding)
+        binding->AddRef();
+    IBinding* previous;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        previous = m_binding;
+        m_binding = binding;
+    }
+    if (previous)
+        previous->Release();
+}
+
+void DownloadTask::ReleaseBinding()
+{
+    SetBinding(nullptr);
+}
+
+bool DownloadTask::AbortTransfer()
+{
+    IBinding* binding;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (m_aborted)
+            return true;
+        binding = m_binding;
+        if (!binding)
+            return false;
+        binding->AddRef();
+        m_aborted = true;
+    }
+    // Outside the lock: the moniker may report to the callback from within Abort. The connection is shut
+    // first: Wine's moniker goes on draining it after an abort for as long as data keeps coming.
+    ShutConnectionsTo(strUrl);
+    binding->Abort();
+    binding->Release();
+    return true;
+}
+
+void DownloadTask::Watch()
+{
+    if (IsCancelled() || IsRefused() || !AcceptArrivedFile())
+        AbortTransfer();
+}
+
+void DownloadTask::SetCacheFile(const wchar_t* path)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_strCacheFile = path ? path : L"";
+}
+
+CString DownloadTask::CacheFile() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_strCacheFile;
+}
+
+CString DownloadTask::GrownFile() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_strGrownFile;
+}
+
+namespace {
+
+// The watcher's thread: looks at the transfer until ended is set.
+struct Watched {
+    DownloadTask* task;
+    HANDLE ended;
+};
+
+DWORD WINAPI WatchTransfer(LPVOID param)
+{
+    auto* watched = static_cast<Watched*>(param);
+    while (::WaitForSingleObject(watched->ended, kWatchMs) == WAIT_TIMEOUT)
+        watched->task->Watch();
+    return 0;
+}
+
 }
 
 UINT DownloadThreadProc(LPVOID param)
@@ -244,19 +695,34 @@ UINT DownloadThreadProc(LPVOID param)
     std::unique_ptr<std::shared_ptr<DownloadTask>> hold(static_cast<std::shared_ptr<DownloadTask>*>(param));
     DownloadTask* task = hold->get();
     CBSCallbackImpl callback(task);
+    task->NoteCacheFilesBefore();
+    // The watcher aborts the transfer on Cancel and past the cap, also between (or without) progress reports.
+    HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Watched watched{ task, ended };   // lives until the watcher has ended
+    HANDLE watcher = ended ? ::CreateThread(nullptr, 0, &WatchTransfer, &watched, 0, nullptr) : nullptr;
     wchar_t buffer[MAX_PATH] = {};
     HRESULT result = ::URLDownloadToCacheFileW(nullptr, task->strUrl, buffer, MAX_PATH, 0, &callback);
+    if (ended)
+        ::SetEvent(ended);
+    if (watcher) {
+        ::WaitForSingleObject(watcher, INFINITE);
+        ::CloseHandle(watcher);
+    }
+    if (ended)
+        ::CloseHandle(ended);
+    task->ReleaseBinding();
+    buffer[MAX_PATH - 1] = L'\0';
     // Only a complete 200 answer counts: URL monikers report S_OK for an error page as well. Nor does a
-    // file count that is longer or shorter than announced, or past the cap: progress reports can come
-    // too seldom to stop every such transfer in time.
+    // file count that is longer or shorter than announced, or past the cap.
     CString localPath;
     if (SUCCEEDED(result) && task->HttpStatus() == HTTP_STATUS_OK && !task->IsCancelled()) {
-        buffer[MAX_PATH - 1] = L'\0';
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (::GetFileAttributesExW(buffer, GetFileExInfoStandard, &data) &&
             task->AcceptsFileSize((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow))
             localPath = buffer;
     }
+    if (localPath.IsEmpty())
+        RemoveFromCache(*task, SUCCEEDED(result) ? CString(buffer) : CString());
     task->Finish(localPath);
     return 0;
 }

@@ -232,6 +232,12 @@ void LoopbackHttpServer::Serve(SOCKET client)
     case Send::EndlessChunk:
         ServeHostile(client, answer);
         break;
+    case Send::Flood:
+    case Send::FloodChunked:
+    case Send::GzipZeros:
+    case Send::Silent:
+        ServeDownload(client, path, answer);
+        break;
     case Send::Unlimited: {
         if (!SendAll(client, head.data(), head.size()))
             break;
@@ -319,4 +325,222 @@ void LoopbackHttpServer::ServeHostile(SOCKET client, const Answer& answer)
     default:
         break;
     }
+}
+
+// ---- the download modes -------------------------------------------------------------------------------
+
+namespace {
+
+// How long a download mode holds a connection at most, so that a client that neither reads nor goes away
+// still lets the server end.
+constexpr ULONGLONG kDownloadHoldMs = 30000;
+
+// Writes the fixed-Huffman codes of a deflate block LSB first, as RFC 1951 packs them.
+class BitWriter {
+public:
+    void Bits(unsigned value, int count)   // value's count low bits, least significant first
+    {
+        for (int i = 0; i < count; ++i)
+            Bit((value >> i) & 1);
+    }
+    void Code(unsigned code, int length)   // a Huffman code, most significant bit first
+    {
+        for (int i = length - 1; i >= 0; --i)
+            Bit((code >> i) & 1);
+    }
+    void Flush()
+    {
+        if (m_used) {
+            out.push_back(static_cast<char>(m_byte));
+            m_byte = 0;
+            m_used = 0;
+        }
+    }
+    std::string out;
+
+private:
+    void Bit(unsigned bit)
+    {
+        m_byte |= bit << m_used;
+        if (++m_used == 8) {
+            out.push_back(static_cast<char>(m_byte));
+            m_byte = 0;
+            m_used = 0;
+        }
+    }
+    unsigned m_byte = 0;
+    int m_used = 0;
+};
+
+// The stream: one literal zero, matches of 258 at distance 1, the rest as literal zeros, end of block.
+constexpr size_t kMatch = 258;
+size_t Matches(size_t zeros) { return zeros > 1 ? (zeros - 1) / kMatch : 0; }
+size_t Literals(size_t zeros) { return zeros - Matches(zeros) * kMatch; }
+
+unsigned Crc32OfZeros(size_t zeros)
+{
+    unsigned table[256];
+    for (unsigned n = 0; n < 256; ++n) {
+        unsigned c = n;
+        for (int k = 0; k < 8; ++k)
+            c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    unsigned crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < zeros; ++i)
+        crc = table[crc & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+}
+
+size_t LoopbackHttpServer::GzipZerosLength(size_t zeros)
+{
+    const size_t bits = 3 + 8 * Literals(zeros) + 13 * Matches(zeros) + 7;
+    return 10 + (bits + 7) / 8 + 8;
+}
+
+bool LoopbackHttpServer::GzipZerosSend(size_t zeros, const std::function<bool(const std::string&)>& send)
+{
+    BitWriter writer;
+    writer.out = std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    writer.Bits(1, 1);   // the last block
+    writer.Bits(1, 2);   // fixed Huffman codes
+    const size_t literals = Literals(zeros), matches = Matches(zeros);
+    if (literals > 0)
+        writer.Code(0x30, 8);   // the first zero, which the matches repeat
+    for (size_t i = 0; i < matches; ++i) {
+        writer.Code(0xC5, 8);   // length 258 (code 285)
+        writer.Code(0, 5);      // distance 1 (code 0)
+        if (writer.out.size() >= 65536) {
+            if (!send(writer.out))
+                return false;
+            writer.out.clear();
+        }
+    }
+    for (size_t i = 1; i < literals; ++i)
+        writer.Code(0x30, 8);
+    writer.Code(0, 7);   // end of block
+    writer.Flush();
+    const unsigned crc = Crc32OfZeros(zeros);
+    const unsigned size = static_cast<unsigned>(zeros);
+    for (unsigned value : { crc, size })
+        for (int i = 0; i < 4; ++i)
+            writer.out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    return send(writer.out);
+}
+
+int LoopbackHttpServer::Ended(const std::string& path) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = m_ended.find(path);
+    return it == m_ended.end() ? 0 : it->second;
+}
+
+ULONGLONG LoopbackHttpServer::EndedAt(const std::string& path) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = m_endedAt.find(path);
+    return it == m_endedAt.end() ? 0 : it->second;
+}
+
+void LoopbackHttpServer::ServeDownload(SOCKET client, const std::string& path, const Answer& answer)
+{
+    const ULONGLONG started = ::GetTickCount64();
+    auto running = [&] { return !m_stop && ::GetTickCount64() - started < kDownloadHoldMs; };
+    // Sends while the server runs; false once the client has gone (or the server stops).
+    auto send = [&](const std::string& data) {
+        const char* p = data.data();
+        size_t left = data.size();
+        while (left > 0) {
+            if (!running())
+                return false;
+            fd_set writable;
+            FD_ZERO(&writable);
+            FD_SET(client, &writable);
+            timeval wait{ 0, 20000 };
+            const int ready = ::select(0, nullptr, &writable, nullptr, &wait);
+            if (ready < 0)
+                return false;
+            if (ready == 0)
+                continue;
+            const int sent = ::send(client, p, static_cast<int>((std::min)(left, size_t(65536))), 0);
+            if (sent <= 0)
+                return false;
+            p += sent;
+            left -= static_cast<size_t>(sent);
+        }
+        return true;
+    };
+    auto count = [&](size_t bytes) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_sent[path] += bytes;
+    };
+    std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
+    if (answer.send == Send::FloodChunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    if (answer.send == Send::GzipZeros)
+        head += "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(GzipZerosLength(answer.limitBytes)) + "\r\n";
+    if (answer.send == Send::Silent)
+        head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+    head += "Content-Type: application/octet-stream\r\nConnection: close\r\n\r\n";
+
+    bool more = send(head);
+    switch (answer.send) {
+    case Send::Flood:
+    case Send::FloodChunked: {
+        const std::string block(65536, 'x');
+        char size[32];
+        snprintf(size, sizeof(size), "%zx\r\n", block.size());
+        const std::string chunk = answer.send == Send::FloodChunked ? size + block + "\r\n" : block;
+        size_t sent = 0;
+        while (more && (answer.limitBytes == 0 || sent < answer.limitBytes) && (more = send(chunk))) {
+            sent += block.size();
+            count(block.size());
+        }
+        break;
+    }
+    case Send::GzipZeros:
+        more = more && GzipZerosSend(answer.limitBytes, [&](const std::string& piece) {
+            if (!send(piece))
+                return false;
+            count(piece.size());
+            return true;
+        });
+        break;
+    case Send::Silent:
+        // Nothing more: the client waits for a body that never comes, and only it ends the connection.
+        while (more && running()) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(client, &readable);
+            timeval wait{ 0, 20000 };
+            const int ready = ::select(0, &readable, nullptr, nullptr, &wait);
+            char buffer[512];
+            if (ready < 0 || (ready > 0 && ::recv(client, buffer, sizeof(buffer), 0) <= 0))
+                more = false;
+        }
+        break;
+    default:
+        break;
+    }
+    // A body that ended: the server ends its side and waits for the client to go away.
+    if (more) {
+        ::shutdown(client, SD_SEND);
+        while (running()) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(client, &readable);
+            timeval wait{ 0, 20000 };
+            const int ready = ::select(0, &readable, nullptr, nullptr, &wait);
+            if (ready < 0)
+                break;
+            char buffer[512];
+            if (ready > 0 && ::recv(client, buffer, sizeof(buffer), 0) <= 0)
+                break;
+        }
+    }
+    std::lock_guard<std::mutex> hold(m_lock);
+    ++m_ended[path];
+    m_endedAt[path] = ::GetTickCount64();
 }

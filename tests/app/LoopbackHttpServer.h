@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -26,6 +27,12 @@ public:
         EndlessChunked,   // 200 with chunked transfer coding, a 1 KiB chunk per dripMs (0: as fast as the client takes them)
         DripHeaders,      // the status line, then header bytes one per dripMs
         EndlessChunk,     // 200 with chunked transfer coding, one chunk announced as 2 GiB, sent as fast as taken
+        // The answers of an installer download that does not end where it should. Each counts its body
+        // bytes (Sent) and records when its connection ended (Ended, EndedAt).
+        Flood,        // 200 without a length, 64 KiB blocks until the client goes away (or limitBytes)
+        FloodChunked, // the same in chunks (Transfer-Encoding: chunked), never the last chunk
+        GzipZeros,    // limitBytes zero bytes, deflated (Content-Encoding: gzip, the encoded length announced)
+        Silent,       // 200 announcing body's length, then nothing until the client goes away
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
     static constexpr DWORD kEndlessMs = 6000;
@@ -36,7 +43,8 @@ public:
         DWORD dripMs = 100;
         std::string location = "";     // sent as a Location header when not empty (a redirect)
         long long announce = -1;       // the Content-Length sent; -1: the body's own length
-        size_t limitBytes = 0;         // Unlimited: the server ends the body after this many bytes (0: never)
+        size_t limitBytes = 0;         // Unlimited, Flood, FloodChunked: the server ends the body after this many
+                                       // bytes (0: never); GzipZeros: the zero bytes the stream holds
     };
 
     LoopbackHttpServer();
@@ -56,6 +64,16 @@ public:
     // Body bytes of Unlimited answers sent for path so far, over all its requests.
     size_t Sent(const std::string& path) const;
 
+    // Connections of the download modes (Flood to Silent) for path that have ended, and the tick count
+    // (GetTickCount64) of the last end; 0 before.
+    int Ended(const std::string& path) const;
+    ULONGLONG EndedAt(const std::string& path) const;
+
+    // The gzip stream (RFC 1952, one fixed-Huffman deflate block) of zeros zero bytes: its length, and
+    // the stream itself handed out in pieces of about 64 KiB.
+    static size_t GzipZerosLength(size_t zeros);
+    static bool GzipZerosSend(size_t zeros, const std::function<bool(const std::string&)>& send);
+
     // A port on 127.0.0.1 on which nothing listens.
     static USHORT ClosedPort();
 
@@ -66,6 +84,7 @@ private:
     void AcceptLoop();
     void Serve(SOCKET client);
     void ServeHostile(SOCKET client, const Answer& answer);
+    void ServeDownload(SOCKET client, const std::string& path, const Answer& answer);
 
     SOCKET m_listener = INVALID_SOCKET;
     USHORT m_port = 0;
@@ -77,4 +96,6 @@ private:
     std::map<std::string, size_t> m_sent;
     std::vector<std::thread> m_connections;
     std::string m_lastHead;
+    std::map<std::string, int> m_ended;
+    std::map<std::string, ULONGLONG> m_endedAt;
 };

@@ -169,7 +169,6 @@ int main(int argc, char** argv)
     } else if (g_mode == "offer" || g_mode == "download") {
         CUpdateInfo info;
         info.m_version = { 1, 1, 0 };
-        info.m_feedHost = L"127.0.0.1";
         // A listener that never accepts: the connection waits in its backlog and no answer comes.
         WSADATA wsa;
         ::WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -182,6 +181,7 @@ int main(int argc, char** argv)
         ::listen(listener, 4);
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         info.m_downloadUrl.Format(L"http://127.0.0.1:%d/setup.exe", ntohs(address.sin_port));
+        info.m_feedHost.Format(L"127.0.0.1:%d", ntohs(address.sin_port));
         info.m_features = { L"Faster overwriting of large files", L"The Gutmann method shuffles its passes again",
                             L"Clearer messages when a file is in use" };
         OfferShowcase dlg(&info);

@@ -534,10 +534,11 @@ struct UpdateRoadTest : SettingsWindowTest {
     {
         server.Set(kFeedPath, { 200, FeedText(version, CStringA(url.c_str()).GetString(), { "Faster", "Smaller" }) });
     }
-    // The feed served on the test's port as if from port 80 of 127.0.0.1.
+    // The feed served on the test's port (the checker's port-80 connection goes there), named in the
+    // feed's address: the download is allowed only from the feed's host and port.
     void UseLoopbackFeed(CPellumarDlg& dlg)
     {
-        dlg.SetFeedUrl(CString(L"http://127.0.0.1") + CString(kFeedPath));
+        dlg.SetFeedUrl(CString((L"http://127.0.0.1:" + std::to_wstring(server.Port())).c_str()) + CString(kFeedPath));
         CVersionChecker::Limits limits;
         limits.stepTimeoutMs = 700;
         limits.connectRetries = 0;

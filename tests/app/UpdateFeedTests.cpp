@@ -277,7 +277,8 @@ TEST(UpdateFile, OnlyHttpAddressesOnTheFeedsHostAreDownloaded)
     const Case cases[] = {
         { L"http://www.corvane.example/setup.exe", true },
         { L"https://WWW.Corvane.Example/dl/setup.msi", true },
-        { L"HTTP://www.corvane.example:8080/setup.exe?x=1", true },
+        { L"HTTP://www.corvane.example:80/setup.exe?x=1", true },
+        { L"http://www.corvane.example:8080/setup.exe", false },
         { L"http://www.corvane.example", true },
         { L"http://other.example/setup.exe", false },
         { L"http://www.corvane.example.evil.example/setup.exe", false },

@@ -153,7 +153,7 @@ struct UpdaterTest : ::testing::Test {
         ::InitCommonControlsEx(&icc);
         ASSERT_TRUE(server.IsListening());
         info.m_version = { 1, 2, 3 };
-        info.m_feedHost = L"127.0.0.1";
+        info.m_feedHost = (L"127.0.0.1:" + std::to_wstring(server.Port())).c_str();
         info.m_features = { L"first", L"second", L"third" };
         info.m_downloadUrl = server.Url(L"/setup.exe").c_str();
     }
@@ -262,11 +262,13 @@ TEST_F(UpdaterTest, UpgradeDownloadsIntoTheCacheWithTheDownloadLayout)
 TEST_F(UpdaterTest, AnErrorPageOrNoServerEndsWithCancelAndNoFile)
 {
     // The moniker reports success for a 404 page: the dialog looks at the status itself.
-    const std::wstring urls[] = { server.Url(L"/missing.exe"),
-                                  L"http://127.0.0.1:" + std::to_wstring(LoopbackHttpServer::ClosedPort()) + L"/setup.exe" };
+    const std::wstring closed = L"127.0.0.1:" + std::to_wstring(LoopbackHttpServer::ClosedPort());
+    const std::wstring urls[] = { server.Url(L"/missing.exe"), L"http://" + closed + L"/setup.exe" };
     for (const std::wstring& url : urls) {
         SCOPED_TRACE(testing::Message() << CStringA(url.c_str()).GetString());
         info.m_downloadUrl = url.c_str();
+        if (url.find(closed) != std::wstring::npos)
+            info.m_feedHost = closed.c_str();   // the feed's own port, where nothing listens
         UpdaterUnderTest dlg(&info);
         RunWhen([&] { return dlg.m_hWnd && dlg.IsWindowVisible(); }, [&] {
             ::SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
