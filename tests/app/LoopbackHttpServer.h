@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,6 +25,9 @@ public:
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
     static constexpr DWORD kEndlessMs = 6000;
+    // A send that a client does not take for this long ends its connection: no thread of the server
+    // waits for ever on a client that stopped reading.
+    static constexpr DWORD kSendTimeoutMs = 1000;
     struct Answer {
         int status = 200;
         std::string body;
@@ -35,7 +39,9 @@ public:
     };
 
     LoopbackHttpServer();
-    ~LoopbackHttpServer();   // stops every connection and waits for its threads
+    // Shuts every connection and waits for its threads: ends within a second or two whatever the clients
+    // do (a client that stopped reading, or holds its connection open, included).
+    ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
@@ -57,6 +63,7 @@ public:
 private:
     void AcceptLoop();
     void Serve(SOCKET client);
+    void Close(SOCKET client);
 
     SOCKET m_listener = INVALID_SOCKET;
     USHORT m_port = 0;
@@ -67,4 +74,6 @@ private:
     std::map<std::string, int> m_requests;
     std::map<std::string, size_t> m_sent;
     std::vector<std::thread> m_connections;
+    std::vector<SOCKET> m_open;            // client sockets not closed yet
+    std::condition_variable m_closed;      // a client socket was closed
 };
