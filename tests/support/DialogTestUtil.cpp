@@ -1,5 +1,7 @@
 #include "DialogTestUtil.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -132,8 +134,40 @@ void CALLBACK OnActionTimer(HWND, UINT, UINT_PTR id, DWORD)
         return;
     std::function<void()> action = std::move(it->second);
     actions.erase(it);
-    action();
+    RunChecked(action);
 }
+
+bool g_quitPosted = false;
+
+// Takes the quit that a failed check posted off the queue at the end of its test, with the actions still
+// scheduled, so that the next test starts with loops that run.
+class QuitDrain : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        if (!g_quitPosted)
+            return;
+        g_quitPosted = false;
+        CancelScheduledActions();
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+};
+}
+
+void RunChecked(const std::function<void()>& check)
+{
+    check();
+    if (!::testing::Test::HasFatalFailure())
+        return;
+    static bool drainAdded = false;
+    if (!drainAdded) {
+        drainAdded = true;
+        ::testing::UnitTest::GetInstance()->listeners().Append(new QuitDrain);
+    }
+    g_quitPosted = true;
+    CancelScheduledActions();
+    ::PostQuitMessage(1);
 }
 
 void RunSoon(DWORD delayMs, std::function<void()> action)
