@@ -16,10 +16,12 @@
 
 #include "AllocationCounter.h"
 #include "DialogWatch.h"
+#include "FreeSpaceFakes.h"
 #include "ImportPatch.h"
 #include "JobTestUtil.h"
 #include "ProgressWatch.h"
 #include "TempDir.h"
+#include "TestDrive.h"
 #include "app/jobs/DeleteItemDlg.h"
 #include "engine/ErasureMethod.h"
 #include "app/res/resource.h"
@@ -632,6 +634,44 @@ TEST_F(DeleteItemDlgTest, CloseProgressAfterAFailedJobEndedButBeforeItsCompletio
     }
     CloseHandle(handle);
     EXPECT_TRUE(Exists(held));
+}
+
+TEST(FreeSpaceDlgTest, CloseProgressAfterAFailedWipeEndedButBeforeItsCompletionEndsWithCancel)
+{
+    // As above for a free-space wipe: the wipe of the small test drive fails in its fill (its writes are
+    // faked to fail, as a failing device would), records the failure and posts its completion. That
+    // message is held back behind a close request, which thus meets a wipe that has ended, finished and
+    // was never stopped, but failed.
+    std::wstring root;
+    USE_SMALL_EMPTY_TEST_DRIVE(root, nullptr, nullptr);
+    FreeSpaceFakes fakes(root.substr(0, 2));
+    ASSERT_TRUE(fakes.IsActive());
+    fakes.FailWrites(ERROR_IO_DEVICE);
+    {
+        CDeleteItemDlg dlg(root.c_str());
+        dlg.m_settings.m_deleteMethod = kOnePass;
+        bool jobEnded = false;
+        bool heldBack = false;
+        MessageSpy spy([&](MSG& msg) {
+            if (heldBack || msg.message != WM_FREE_SPACE_DONE || msg.hwnd != dlg.m_hWnd)
+                return;
+            heldBack = true;
+            // Posted just before the job's end.
+            jobEnded = WaitForSingleObject(dlg.m_freeSpaceThread.m_hThread, 60000) == WAIT_OBJECT_0;
+            msg.message = WM_NULL;
+            PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+            PostMessageW(msg.hwnd, WM_FREE_SPACE_DONE, 0, 0);
+        });
+        ASSERT_TRUE(spy.IsActive());
+        DialogWatch watch([&] { return dlg.m_hWnd; });
+        EXPECT_EQ(IDCANCEL, dlg.DoModal());
+        EXPECT_TRUE(heldBack);
+        EXPECT_TRUE(jobEnded);
+        EXPECT_TRUE(dlg.m_freeSpaceThread.m_finished);
+        EXPECT_EQ(1, dlg.m_freeSpaceThread.m_failed);
+        EXPECT_GT(fakes.WriteCalls(), 0) << "the wipe failed before its fill";
+    }
+    EXPECT_TRUE(DriveIsEmpty(root)) << "the fill's folder was left behind";
 }
 
 TEST_F(DeleteItemDlgTest, EveryPayloadIsFreedOnceWhetherHandledDroppedOrStillQueued)

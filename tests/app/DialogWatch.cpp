@@ -54,5 +54,5 @@ void DialogWatch::Tick()
             PressMessageBoxButton(box.hWnd, IDOK);
     }
     if (dialog && IsWindow(dialog) && m_onTick)
-        m_onTick(dialog);
+        RunChecked([&] { m_onTick(dialog); });
 }

@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -60,13 +61,33 @@ LoopbackHttpServer::~LoopbackHttpServer()
         m_acceptThread.join();
     std::vector<std::thread> connections;
     {
-        std::lock_guard<std::mutex> hold(m_lock);
+        // Shut both ways: a send or receive under way fails at once. Each thread then closes its own
+        // socket; those that do not within a second have theirs closed here.
+        std::unique_lock<std::mutex> hold(m_lock);
+        for (SOCKET s : m_open)
+            ::shutdown(s, SD_BOTH);
+        m_closed.wait_for(hold, std::chrono::seconds(1), [this] { return m_open.empty(); });
+        for (SOCKET s : m_open)
+            ::closesocket(s);
+        m_open.clear();
         connections.swap(m_connections);
     }
     for (auto& t : connections)
         t.join();
     if (m_listener != INVALID_SOCKET)
         ::closesocket(m_listener);
+}
+
+void LoopbackHttpServer::Close(SOCKET client)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = std::find(m_open.begin(), m_open.end(), client);
+    if (it == m_open.end())
+        return;   // closed by the destructor
+    m_open.erase(it);
+    ::shutdown(client, SD_SEND);
+    ::closesocket(client);
+    m_closed.notify_all();
 }
 
 std::wstring LoopbackHttpServer::Url(const std::wstring& path) const
@@ -128,7 +149,10 @@ void LoopbackHttpServer::AcceptLoop()
         SOCKET client = ::accept(m_listener, nullptr, nullptr);
         if (client == INVALID_SOCKET)
             continue;
+        const DWORD sendTimeout = kSendTimeoutMs;
+        ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeout), sizeof(sendTimeout));
         std::lock_guard<std::mutex> hold(m_lock);
+        m_open.push_back(client);
         m_connections.emplace_back([this, client] { Serve(client); });
     }
 }
@@ -251,8 +275,7 @@ void LoopbackHttpServer::Serve(SOCKET client)
         break;
     }
     }
-    ::shutdown(client, SD_SEND);
-    ::closesocket(client);
+    Close(client);
 }
 
 std::string LoopbackHttpServer::LastRequestHead() const

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -36,6 +37,9 @@ public:
     };
     // How long the endless modes last at most, so that a client that waits for the server ends too.
     static constexpr DWORD kEndlessMs = 6000;
+    // A send that a client does not take for this long ends its connection: no thread of the server
+    // waits for ever on a client that stopped reading.
+    static constexpr DWORD kSendTimeoutMs = 1000;
     struct Answer {
         int status = 200;
         std::string body;
@@ -48,7 +52,9 @@ public:
     };
 
     LoopbackHttpServer();
-    ~LoopbackHttpServer();   // stops every connection and waits for its threads
+    // Shuts every connection and waits for its threads: ends within a second or two whatever the clients
+    // do (a client that stopped reading, or holds its connection open, included).
+    ~LoopbackHttpServer();
     LoopbackHttpServer(const LoopbackHttpServer&) = delete;
     LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
@@ -85,6 +91,7 @@ private:
     void Serve(SOCKET client);
     void ServeHostile(SOCKET client, const Answer& answer);
     void ServeDownload(SOCKET client, const std::string& path, const Answer& answer);
+    void Close(SOCKET client);
 
     SOCKET m_listener = INVALID_SOCKET;
     USHORT m_port = 0;
@@ -98,4 +105,6 @@ private:
     std::string m_lastHead;
     std::map<std::string, int> m_ended;
     std::map<std::string, ULONGLONG> m_endedAt;
+    std::vector<SOCKET> m_open;            // client sockets not closed yet
+    std::condition_variable m_closed;      // a client socket was closed
 };

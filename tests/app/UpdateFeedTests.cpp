@@ -421,6 +421,12 @@ TEST(UpdateFile, OnlyASignatureWithTheMakersKeyPasses)
     ASSERT_GT(tampered.size(), 0x500u);
     tampered[0x400] = static_cast<char>(tampered[0x400] ^ 0x5A);
     const std::wstring tamperedPath = WriteBytes(dir, L"tampered.exe", tampered);
+    // Pins one hex digit away from the makers' key, at either end: every digit counts.
+    auto otherDigit = [](char c) { return c == '0' ? '1' : '0'; };
+    std::string lastDigitOff = kMakersSigningKeySha256, firstDigitOff = kMakersSigningKeySha256;
+    ASSERT_EQ(lastDigitOff.size(), 64u);
+    lastDigitOff.back() = otherDigit(lastDigitOff.back());
+    firstDigitOff.front() = otherDigit(firstDigitOff.front());
     struct Case {
         std::wstring path;
         const wchar_t* publisher;
@@ -439,6 +445,9 @@ TEST(UpdateFile, OnlyASignatureWithTheMakersKeyPasses)
         { BuiltFile(L"makers-update-1.2.3.exe"), L"Someone Else", kMakersSigningKeySha256, false },
         { BuiltFile(L"makers-update-1.2.3.exe"), kUpdatePublisherName,
           "0000000000000000000000000000000000000000000000000000000000000000", false },
+        { BuiltFile(L"makers-update-1.2.3.exe"), kUpdatePublisherName, lastDigitOff.c_str(), false },
+        { BuiltFile(L"makers-update-1.2.3.exe"), kUpdatePublisherName, firstDigitOff.c_str(), false },
+        { BuiltFile(L"makers-update-1.2.3.msi"), kUpdatePublisherName, lastDigitOff.c_str(), false },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << CStringA(c.path.c_str()).GetString() << " " << c.key);

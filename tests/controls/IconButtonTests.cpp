@@ -113,6 +113,22 @@ struct IconButtonTest : ::testing::Test {
             ::SelectObject(canvas.dc(), oldFont);
     }
 
+    // Class, title, process and place of a window, for the failure messages.
+    static std::string Describe(HWND window)
+    {
+        char cls[64] = {}, title[64] = {};
+        ::GetClassNameA(window, cls, sizeof(cls));
+        ::GetWindowTextA(window, title, sizeof(title));
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        RECT r{};
+        ::GetWindowRect(window, &r);
+        return std::string("class \"") + cls + "\" title \"" + title + "\" of " +
+               (process == ::GetCurrentProcessId() ? "this process" : "process " + std::to_string(process)) + " at (" +
+               std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
+               std::to_string(r.bottom) + ")" + (::IsWindowVisible(window) ? " visible" : " hidden");
+    }
+
     // The pointer over the middle of the button: put there, and the button told by a mouse move.
     static void MoveOver(HWND button, WPARAM keys = 0)
     {
@@ -120,7 +136,8 @@ struct IconButtonTest : ::testing::Test {
         ::GetWindowRect(button, &r);
         POINT p{ (r.left + r.right) / 2, (r.top + r.bottom) / 2 };
         ::SetCursorPos(p.x, p.y);
-        EXPECT_EQ(::WindowFromPoint(p), button) << "another window covers the button";
+        HWND under = ::WindowFromPoint(p);
+        EXPECT_EQ(under, button) << "another window covers the button: " << Describe(under);
         ::ScreenToClient(button, &p);
         ::SendMessageW(button, WM_MOUSEMOVE, keys, MAKELPARAM(p.x, p.y));
     }

@@ -1,5 +1,8 @@
 #include "DialogTestUtil.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -132,8 +135,96 @@ void CALLBACK OnActionTimer(HWND, UINT, UINT_PTR id, DWORD)
         return;
     std::function<void()> action = std::move(it->second);
     actions.erase(it);
-    action();
+    RunChecked(action);
 }
+
+bool g_quitPosted = false;
+
+// Takes the quit that a failed check posted off the queue at the end of its test, with the actions still
+// scheduled, so that the next test starts with loops that run.
+class QuitDrain : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        if (!g_quitPosted)
+            return;
+        g_quitPosted = false;
+        CancelScheduledActions();
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+};
+}
+
+namespace {
+thread_local int t_checksRunning = 0;
+
+bool IsCrash(DWORD code)
+{
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_STACK_OVERFLOW:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case 0xC0000374:   // heap corruption
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The dispatch of a timer's callback takes a crash in it as handled, and the modal loop around it runs on:
+// the test would wait for its dialog until the test program is killed, and say nothing of the crash. A
+// crash in a check says where it happened and ends the program at once instead.
+LONG CALLBACK EndOnCrashInCheck(EXCEPTION_POINTERS* exception)
+{
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    if (t_checksRunning == 0 || !IsCrash(record->ExceptionCode))
+        return EXCEPTION_CONTINUE_SEARCH;
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             static_cast<LPCSTR>(record->ExceptionAddress), &module))
+        ::GetModuleFileNameA(module, name, MAX_PATH);
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::fprintf(stderr, "\n%s.%s: crash 0x%08lx at %s+0x%llx inside a check run from a message loop; the test "
+                 "program ends here.\n", test ? test->test_suite_name() : "?", test ? test->name() : "?",
+                 static_cast<unsigned long>(record->ExceptionCode), name,
+                 static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(record->ExceptionAddress) -
+                                                 reinterpret_cast<ULONG_PTR>(module)));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+}
+
+void RunChecked(const std::function<void()>& check)
+{
+    static PVOID crashHandler = ::AddVectoredExceptionHandler(1, &EndOnCrashInCheck);
+    (void)crashHandler;
+    struct Running {
+        Running() { ++t_checksRunning; }
+        ~Running() { --t_checksRunning; }
+    };
+    {
+        Running running;
+        check();
+    }
+    if (!::testing::Test::HasFatalFailure())
+        return;
+    static bool drainAdded = false;
+    if (!drainAdded) {
+        drainAdded = true;
+        ::testing::UnitTest::GetInstance()->listeners().Append(new QuitDrain);
+    }
+    g_quitPosted = true;
+    CancelScheduledActions();
+    ::PostQuitMessage(1);
 }
 
 void RunSoon(DWORD delayMs, std::function<void()> action)

@@ -55,8 +55,17 @@ private:
 };
 
 // Runs action on the calling thread after delayMs, from whatever message loop runs then (a thread timer:
-// the framework's modal loop, a message box or a menu loop all dispatch it). One shot.
+// the framework's modal loop, a message box or a menu loop all dispatch it). One shot. The action runs
+// through RunChecked.
 void RunSoon(DWORD delayMs, std::function<void()> action);
+// Runs a check from inside a message loop. A failed ASSERT returns from the check only, and the dialog
+// whose loop called it would run on until the test program is killed: after a fatal failure in the check
+// every message loop of the thread is ended (a quit, which each modal loop hands on to the loops around
+// it, so that the test fails at once) and the actions not run yet are dropped. The quit is taken off the
+// queue again when the test ends. A crash in the check (an access violation and the like), which the
+// timer dispatch of a modal loop would take as handled, ends the test program at once with a line that
+// names the test and the place.
+void RunChecked(const std::function<void()>& check);
 // Drops the actions not run yet (call at the end of a test).
 void CancelScheduledActions();
 
