@@ -157,6 +157,8 @@ constexpr uint64_t kFillFileBeyondFigure = 1024 * 1024;
 constexpr uint64_t kUnreachableClusters = 8;
 // The cluster size assumed for that when the volume does not tell its own.
 constexpr uint64_t kUsualClusterSize = 4096;
+// The smallest fill file written after the end of the drive was met: a sector.
+constexpr uint64_t kSmallestTailFile = 512;
 
 // Names tried for one small file before the phase gives up on naming.
 constexpr int kNameAttempts = 16;
@@ -238,6 +240,7 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
     uint64_t filled = 0;  // bytes that the fill files hold
     const uint64_t passCount = method->m_passes.size();
     int stalled = 0;
+    uint64_t tailSize = 0;  // once a fill file could take nothing at all: the size of the next one
     // The fill runs on until the file system refuses a fill file for lack of space: the free-bytes figure
     // may leave out space that the fill can still take.
     for (;;) {
@@ -262,6 +265,9 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         uint64_t size = freeBytes == 0 ? kFillFileBeyondFigure : freeBytes;
         if (size > kFillFileMaxSize) {
             size = kFillFileMaxSize;
+        }
+        if (tailSize != 0 && size > tailSize) {
+            size = tailSize;
         }
         bool fits = true;
         DWORD extensionError = ERROR_SUCCESS;
@@ -318,15 +324,26 @@ int FillFreeSpace(HWND hWnd, const CVolume* volume, const CancelFlag* cancel, co
         ZeroTimesAndClose(file);
 
         if (endOfDrive) {
-            // The drive's end refused the rest of this file. A file that took nothing more means the drive
-            // is full. Otherwise another file follows: a file system may refuse a write while a few clusters
-            // are still free (ext4 holds some back for the writes in flight and gives them back once the
-            // refused file is on the disk), and deleted data lies in those clusters too.
+            // The drive's end refused the rest of this file. Further files follow until the drive takes
+            // nothing at all: a file system may refuse a write while a few clusters are still free (ext4
+            // holds some back for the writes in flight and gives them back once the refused file is on
+            // the disk), and deleted data lies in those clusters too.
             if (result == kPassesStopped) {
                 return 1;
             }
+            // A file that took nothing: the next ones are small, each written at once, one cluster and then
+            // halved down to a sector. A file system that reserves space a page at a time refuses a large
+            // write while single blocks are still free.
             if (size == 0) {
-                break;
+                if (tailSize == 0) {
+                    const DWORD cluster = ReadClusterSize(volume);
+                    tailSize = cluster != 0 ? cluster : kUsualClusterSize;
+                } else {
+                    tailSize /= 2;
+                }
+                if (tailSize < kSmallestTailFile) {
+                    break;
+                }
             }
         }
         const uint64_t before = freeBytes;

@@ -32,8 +32,9 @@ constexpr wchar_t kResidentFilePrefix[] = L"CorvaneDel";
 // file is closed. A folder that the drive's compression reaches is made uncompressed first. Except on
 // FAT12 and FAT16, the empty folder where FillResidentSpace's chain starts is made before the fill files.
 // 1: the fill ended normally: a further fill file cannot be created, given one cluster or written at all
-//    for lack of space (a file whose write ran into the end of the drive is followed by another until
-//    one takes nothing) and at most a few clusters still read free, or
+//    for lack of space (a file whose write ran into the end of the drive is followed by further ones;
+//    once one takes nothing, by smaller ones, one cluster and then halved down to 512 bytes, until the
+//    smallest takes nothing) and at most a few clusters still read free, or
 //    *cancel was set (tested before every fill file and every chunk).
 // 0: the fill failed: the free space cannot be read, the folder's compression cannot be cleared, a fill
 //    file cannot be created for another reason or cannot be given even one cluster before the fill took
