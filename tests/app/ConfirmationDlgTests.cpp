@@ -150,8 +150,9 @@ TEST_F(ConfirmationTest, OneItemShowsItsNameIconQuestionAndLocalDate)
         // Wine gives a folder the time of its last change as its creation time, and other test programs
         // change C:\ meanwhile: the root's time may have moved on while the dialog ran.
         const std::wstring now = L"Date created : " + LocalText(TimesOf(c.path, true));
-        if (shown.texts[IDC_CONFIRM_DATE] != now)
+        if (shown.texts[IDC_CONFIRM_DATE] != now) {
             EXPECT_EQ(c.date, shown.texts[IDC_CONFIRM_DATE]);
+        }
         EXPECT_TRUE(shown.emblem);
         EXPECT_TRUE(shown.shellIcon);
         EXPECT_TRUE(Exists(c.path));

@@ -183,19 +183,26 @@ bool UnmountUnix(const std::wstring& folder, const std::wstring& marker)
 bool SetUnixImmutable(const std::wstring& folder, bool immutable)
 {
     const std::wstring unixFolder = UnixPathOf(folder);
-    if (unixFolder.empty() ||
-        !StartUnix(L"Z:\\usr\\bin\\chattr", std::wstring(immutable ? L"+i " : L"-i ") + Quoted(unixFolder)))
+    // The shell marks the end of chattr beside the folder: a probe made inside it while chattr runs
+    // could be caught by the attribute and stay there.
+    const std::wstring done = folder + L".chattr-done";
+    const std::wstring unixDone = UnixPathOf(done);
+    DeleteFileW(done.c_str());
+    if (unixFolder.empty() || unixDone.empty() ||
+        !StartUnix(L"Z:\\bin\\sh", std::wstring(L"-c \"chattr ") + (immutable ? L"+i" : L"-i") +
+                                        L" \\\"$0\\\" && touch \\\"$1\\\"\" " + Quoted(unixFolder) + L" " +
+                                        Quoted(unixDone)))
         return false;
+    const bool finished = WaitUntilExists(done, true);
+    DeleteFileW(done.c_str());
+    if (!finished)
+        return false;
+    // Whether the file system keeps the attribute: a file can no longer, or again, be made in the folder.
     const std::wstring probe = folder + L"\\immutable-probe";
-    for (int i = 0; i < 500; ++i) {
-        HANDLE made = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
-                                  nullptr);
-        const bool canMake = made != INVALID_HANDLE_VALUE;
-        if (canMake)
-            CloseHandle(made);
-        if (canMake != immutable)
-            return true;
-        Sleep(10);
-    }
-    return false;
+    HANDLE made = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE,
+                              nullptr);
+    const bool canMake = made != INVALID_HANDLE_VALUE;
+    if (canMake)
+        CloseHandle(made);
+    return canMake != immutable;
 }

@@ -31,5 +31,6 @@ bool MountUnixTmpfs(const std::wstring& folder, const std::wstring& marker);
 // Unmounts it again; waits until marker shows again.
 bool UnmountUnix(const std::wstring& folder, const std::wstring& marker);
 // Sets or clears the folder's immutable attribute (chattr, needs root and a file system that keeps it).
-// Waits until a file can no longer, or again, be made in it. false when that does not happen.
+// Waits until chattr has ended, then checks that a file can no longer, or again, be made in it. false
+// when that does not hold (the marker folder + ".chattr-done" is made and removed beside it).
 bool SetUnixImmutable(const std::wstring& folder, bool immutable);
