@@ -400,10 +400,11 @@ void RemoveCacheEntries(const CString& url)
 void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
 {
     // The files found by name are taken only when they are this download's for certain: made since it
-    // began, named by no entry (other downloads of the same name have theirs, or are in flight), and as
-    // long as the transfer's file (the copy of it) or empty (the reservation), or the file that the size
-    // check found growing past the cap.
-    std::set<ULONGLONG> sizes = { 0, FileSize(task.CacheFile()), FileSize(resultFile) };
+    // began, named by no entry, and as long as the transfer's file (the copy of it), or the file that the
+    // size check found growing past the cap. An empty one is left: it holds nothing, and another
+    // program's download of the same name, just begun, has no entry yet and is empty too.
+    std::set<ULONGLONG> sizes = { FileSize(task.CacheFile()), FileSize(resultFile) };
+    sizes.erase(0);
     const CString grown = task.GrownFile();
     // The transfer's entry can be committed after the moniker has returned (the cache writes it when the
     // shut connection's end reaches it): a few passes, some time apart.
@@ -700,6 +701,10 @@ UINT DownloadThreadProc(LPVOID param)
     HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Watched watched{ task, ended };   // lives until the watcher has ended
     HANDLE watcher = ended ? ::CreateThread(nullptr, 0, &WatchTransfer, &watched, 0, nullptr) : nullptr;
+    // It sleeps but for a look every few milliseconds; on a busy machine it must still get its turn while
+    // the transfer writes.
+    if (watcher)
+        ::SetThreadPriority(watcher, THREAD_PRIORITY_HIGHEST);
     wchar_t buffer[MAX_PATH] = {};
     HRESULT result = ::URLDownloadToCacheFileW(nullptr, task->strUrl, buffer, MAX_PATH, 0, &callback);
     if (ended)

@@ -28,6 +28,32 @@ bool SendAll(SOCKET s, const char* data, size_t size)
     return true;
 }
 
+// Sends bytes while going() holds, waiting for the client to take them in short steps, so that a client
+// that stops reading holds the sender only as long as going() does. False when the client has gone or
+// going() ended first.
+bool SendWhile(SOCKET s, const std::string& bytes, const std::function<bool()>& going)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        if (!going())
+            return false;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval wait{ 0, 20000 };
+        const int ready = ::select(0, nullptr, &writable, nullptr, &wait);
+        if (ready < 0)
+            return false;
+        if (ready == 0)
+            continue;
+        const int sent = ::send(s, bytes.data() + done, static_cast<int>((std::min)(bytes.size() - done, size_t(65536))), 0);
+        if (sent <= 0)
+            return false;
+        done += static_cast<size_t>(sent);
+    }
+    return true;
+}
+
 const char* Reason(int status)
 {
     return status == 200 ? "OK" : status == 404 ? "Not Found" : status == 302 ? "Found" : "Error";
@@ -288,25 +314,7 @@ void LoopbackHttpServer::ServeHostile(SOCKET client, const Answer& answer)
 {
     // Sends while the client takes the bytes; a client that stops reading holds the server only until
     // it stops.
-    auto send = [this, client](const std::string& bytes) {
-        size_t done = 0;
-        while (done < bytes.size() && !m_stop) {
-            fd_set writable;
-            FD_ZERO(&writable);
-            FD_SET(client, &writable);
-            timeval wait{ 0, 20000 };
-            const int ready = ::select(0, nullptr, &writable, nullptr, &wait);
-            if (ready < 0)
-                return false;
-            if (ready == 0)
-                continue;
-            const int sent = ::send(client, bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
-            if (sent <= 0)
-                return false;
-            done += static_cast<size_t>(sent);
-        }
-        return done == bytes.size();
-    };
+    auto send = [this, client](const std::string& bytes) { return SendWhile(client, bytes, [this] { return !m_stop; }); };
     const std::string status = "HTTP/1.1 " + std::to_string(answer.status) + " " + Reason(answer.status) + "\r\n";
     switch (answer.send) {
     case Send::HeaderFlood: {
@@ -472,29 +480,7 @@ void LoopbackHttpServer::ServeDownload(SOCKET client, const std::string& path, c
     const ULONGLONG started = ::GetTickCount64();
     auto running = [&] { return !m_stop && ::GetTickCount64() - started < kDownloadHoldMs; };
     // Sends while the server runs; false once the client has gone (or the server stops).
-    auto send = [&](const std::string& data) {
-        const char* p = data.data();
-        size_t left = data.size();
-        while (left > 0) {
-            if (!running())
-                return false;
-            fd_set writable;
-            FD_ZERO(&writable);
-            FD_SET(client, &writable);
-            timeval wait{ 0, 20000 };
-            const int ready = ::select(0, nullptr, &writable, nullptr, &wait);
-            if (ready < 0)
-                return false;
-            if (ready == 0)
-                continue;
-            const int sent = ::send(client, p, static_cast<int>((std::min)(left, size_t(65536))), 0);
-            if (sent <= 0)
-                return false;
-            p += sent;
-            left -= static_cast<size_t>(sent);
-        }
-        return true;
-    };
+    auto send = [&](const std::string& data) { return SendWhile(client, data, running); };
     auto count = [&](size_t bytes) {
         std::lock_guard<std::mutex> hold(m_lock);
         m_sent[path] += bytes;

@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include <atomic>
-#include <functional>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>

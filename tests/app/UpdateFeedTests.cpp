@@ -350,20 +350,6 @@ std::wstring BuiltFile(const std::wstring& name)
     return path;
 }
 
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD got = 0;
-    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    ::CloseHandle(h);
-    return bytes;
-}
 
 std::wstring WriteBytes(const TempDir& dir, const std::wstring& name, const std::string& bytes)
 {
@@ -387,7 +373,7 @@ BOOL WINAPI RecordShellExecuteEx(SHELLEXECUTEINFOW* info)
     const std::wstring path = info->lpFile ? info->lpFile : L"";
     if (g_beforeStart)
         g_beforeStart(path);
-    g_started.push_back({ info->lpVerb ? info->lpVerb : L"", path, ReadBytes(path), info->nShow });
+    g_started.push_back({ info->lpVerb ? info->lpVerb : L"", path, updtest::ReadAllBytes(path), info->nShow });
     info->hInstApp = reinterpret_cast<HINSTANCE>(42);
     info->hProcess = nullptr;
     if (g_giveProcess && (info->fMask & SEE_MASK_NOCLOSEPROCESS))
@@ -417,7 +403,7 @@ TEST(UpdateFile, OnlyASignatureWithTheMakersKeyPasses)
 {
     TempDir dir;
     // The makers' file with one byte of its code changed: the signature no longer fits.
-    std::string tampered = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    std::string tampered = updtest::ReadAllBytes(BuiltFile(L"makers-update-1.2.3.exe"));
     ASSERT_GT(tampered.size(), 0x500u);
     tampered[0x400] = static_cast<char>(tampered[0x400] ^ 0x5A);
     const std::wstring tamperedPath = WriteBytes(dir, L"tampered.exe", tampered);
@@ -514,7 +500,7 @@ TEST(UpdateFile, OnlyTheMakersOfferedAndNewerInstallerIsStarted)
         RecordedStarts starts;
         ASSERT_TRUE(starts.patch.IsActive());
         const std::wstring source = BuiltFile(c.name);
-        const std::string bytes = ReadBytes(source);
+        const std::string bytes = updtest::ReadAllBytes(source);
         ASSERT_FALSE(bytes.empty());
         const std::wstring name = std::wstring(L"setup") + (wcsstr(c.name, L".msi") ? L".msi" : L".exe");
         const std::wstring path = WriteBytes(dir, name, bytes);
@@ -538,8 +524,8 @@ TEST(UpdateFile, NoSwapBetweenTheCheckAndTheStartGetsOtherBytesStarted)
     TempDir dir;
     RecordedStarts starts;
     ASSERT_TRUE(starts.patch.IsActive());
-    const std::string checked = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
-    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
+    const std::string checked = updtest::ReadAllBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = updtest::ReadAllBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
     ASSERT_FALSE(checked.empty());
     ASSERT_NE(checked, other);
     const std::wstring path = WriteBytes(dir, L"setup.exe", checked);
@@ -560,7 +546,7 @@ TEST(UpdateFile, AStartWithoutAProcessToWaitForCountsAsFailedAndHoldsNothing)
     RecordedStarts starts;
     ASSERT_TRUE(starts.patch.IsActive());
     g_giveProcess = false;
-    const std::wstring path = WriteBytes(dir, L"setup.exe", ReadBytes(BuiltFile(L"makers-update-1.2.3.exe")));
+    const std::wstring path = WriteBytes(dir, L"setup.exe", updtest::ReadAllBytes(BuiltFile(L"makers-update-1.2.3.exe")));
     CStartedUpdate started;
     EXPECT_FALSE(StartDownloadedUpdate(path.c_str(), { 1, 2, 3 }, kRunning, &started));
     EXPECT_EQ(g_started.size(), 1u);
@@ -609,8 +595,8 @@ std::vector<std::string> SwapFromAnotherThread(const TempDir& dir, const std::ws
 TEST(UpdateFile, TheStartedInstallerReadsTheCheckedBytesAndItsFileIsHeldUntilItHasEnded)
 {
     TempDir dir;
-    const std::string checked = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
-    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
+    const std::string checked = updtest::ReadAllBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = updtest::ReadAllBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
     ASSERT_FALSE(checked.empty());
     ASSERT_NE(checked, other);
     const std::wstring path = WriteBytes(dir, L"setup.exe", checked);
@@ -634,11 +620,11 @@ TEST(UpdateFile, TheStartedInstallerReadsTheCheckedBytesAndItsFileIsHeldUntilItH
     standIn.Go();
     ASSERT_TRUE(watch.WaitFor(kEnded));
     EXPECT_EQ(::WaitForSingleObject(started.Process(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_TRUE(ReadBytes(path) == checked);
+    EXPECT_TRUE(updtest::ReadAllBytes(path) == checked);
     started.Release();
     EXPECT_FALSE(started.IsHeld());
     EXPECT_EQ(SwapFromAnotherThread(dir, path, swap, other).front(), "replaced") << "let go once it has ended";
-    EXPECT_TRUE(ReadBytes(path) == other);
+    EXPECT_TRUE(updtest::ReadAllBytes(path) == other);
 }
 
 namespace {
@@ -663,8 +649,8 @@ TEST(UpdateFile, AFolderRenamedDuringTheChecksGetsNothingStarted)
     // the real call run. Wine's own path of the held file stays the old one, which now names the other
     // file: nothing is started (had it been, the other stand-in would have reported).
     TempDir dir;
-    const std::string checked = ReadBytes(BuiltFile(L"makers-update-1.2.3.exe"));
-    const std::string other = ReadBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
+    const std::string checked = updtest::ReadAllBytes(BuiltFile(L"makers-update-1.2.3.exe"));
+    const std::string other = updtest::ReadAllBytes(BuiltFile(L"unsigned-update-1.2.3.exe"));
     const std::wstring folder = dir.MakeFolder(L"download");
     const std::wstring path = WriteBytes(dir, L"download\\setup.exe", checked);
     ASSERT_FALSE(path.empty());
