@@ -13,6 +13,7 @@
 
 #include "PackageDigests.h"
 #include "TempDir.h"
+#include "TestText.h"
 #include "app/CompoundFile.h"
 #include "app/PackageDigest.h"
 #include "app/UpdateFile.h"
@@ -25,17 +26,6 @@ std::wstring BuiltFile(const std::wstring& name)
     std::wstring path = L"Z:" + std::wstring(PELLUMAR_UPDATE_FILES_DIR) + L"/" + name;
     std::replace(path.begin(), path.end(), L'/', L'\\');
     return path;
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
 }
 
 struct Handle {

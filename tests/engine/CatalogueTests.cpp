@@ -8,6 +8,7 @@
 
 #include "AllocationCounter.h"
 #include "engine/ErasureMethod.h"
+#include "TestText.h"
 
 namespace {
 
@@ -40,17 +41,6 @@ const MethodCase kMethods[] = {
     {10, 111, L"US DoD 5220.22-M (8-306. /E, C & E) ( 7 passes )", {"c1", "~c1", "R", "c2", "c3", "~c3", "R"}, 0},
     {11, 109, L"Gutmann Method ( 35 passes )", kGutmann, 1},
 };
-
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
 
 // Checks one built list against its table row; the drawn constants are returned in c (-1: not used).
 void CheckAgainstTable(const CErasureMethod& list, const MethodCase& method, int c[3])

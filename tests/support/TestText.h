@@ -2,7 +2,9 @@
 // Text conversions the test programs share.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // A narrow text of the ANSI code page (a command-line argument, a build path) as UTF-16.
 inline std::wstring Widen(const char* text)
@@ -21,4 +23,16 @@ inline std::wstring WinePath(const char* linuxPath)
     for (const char* c = linuxPath; *c; ++c)
         path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return path;
+}
+
+// Bytes as upper-case hexadecimal digits, two a byte.
+inline std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t b : bytes) {
+        text += digits[b >> 4];
+        text += digits[b & 15];
+    }
+    return text;
 }
