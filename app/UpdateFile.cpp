@@ -127,7 +127,7 @@ bool SameVersion(const ProductVersion& a, const ProductVersion& b)
 
 }
 
-bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost)
+bool GetAddressServer(const CString& url, CString* host, USHORT* port)
 {
     CString lower(url);
     lower.MakeLower();
@@ -141,26 +141,32 @@ bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost)
         defaultPort = INTERNET_DEFAULT_HTTPS_PORT;
     } else
         return false;
-    if (url.Find(L'\\') >= 0)
-        return false;
-    for (int i = 0; i < url.GetLength(); ++i)
-        if (url[i] < 0x21 || url[i] == 0x7F)
-            return false;   // blanks and control characters belong in no address we start
     CString rest = url.Mid(schemeLength);
     int end = rest.FindOneOf(L"/?#");
     CString authority = end < 0 ? rest : rest.Left(end);
     if (authority.Find(L'@') >= 0)
         return false;
+    return SplitAuthority(authority, defaultPort, host, port) && !host->IsEmpty();
+}
+
+bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost)
+{
+    if (url.Find(L'\\') >= 0)
+        return false;
+    for (int i = 0; i < url.GetLength(); ++i)
+        if (url[i] < 0x21 || url[i] == 0x7F)
+            return false;   // blanks and control characters belong in no address we start
     // The feed is fetched over http, from port 80 unless its host names another.
     CString host, expected;
     USHORT port = 0, feedPort = 0;
-    if (!SplitAuthority(authority, defaultPort, &host, &port) ||
+    if (!GetAddressServer(url, &host, &port) ||
         !SplitAuthority(feedHost, INTERNET_DEFAULT_HTTP_PORT, &expected, &feedPort))
         return false;
-    if (host.IsEmpty() || expected.IsEmpty() || host.CompareNoCase(expected) != 0)
+    if (expected.IsEmpty() || host.CompareNoCase(expected) != 0)
         return false;
     // The same server: the feed's port, or for https the host's own https port.
-    return port == feedPort || (defaultPort == INTERNET_DEFAULT_HTTPS_PORT && port == INTERNET_DEFAULT_HTTPS_PORT);
+    const bool https = CString(url).MakeLower().Find(L"https://") == 0;
+    return port == feedPort || (https && port == INTERNET_DEFAULT_HTTPS_PORT);
 }
 
 bool IsRunnableUpdateFile(const CString& path)

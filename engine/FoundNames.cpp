@@ -20,20 +20,6 @@ namespace {
 const wchar_t kLiteralPrefix[] = L"\\\\?\\";
 const wchar_t kLiteralUncPrefix[] = L"\\\\?\\UNC\\";
 
-// The full path that the plain path rules make of path; empty when they make none.
-std::wstring FullPathOf(const std::wstring& path)
-{
-    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return std::wstring();
-    std::wstring full(size, L'\0');
-    size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (size == 0 || size >= full.size())
-        return std::wstring();
-    full.resize(size);
-    return full;
-}
-
 // The literal form of a folder named plainly: what the plain rules make of it, prefixed.
 std::wstring LiteralFolder(const std::wstring& folder)
 {
@@ -102,4 +88,17 @@ std::wstring PlainAncestor(const std::wstring& folder)
         candidate.resize(slash == 2 ? 3 : slash);  // "X:\" keeps its backslash
     }
     return candidate;
+}
+
+std::wstring FullPathOf(const std::wstring& path)
+{
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return std::wstring();
+    std::wstring full(size, L'\0');
+    size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (size == 0 || size >= full.size())
+        return std::wstring();
+    full.resize(size);
+    return full;
 }

@@ -23,6 +23,10 @@ DWORD CheckFoundName(const wchar_t* name);
 // (CheckFoundName): *path then holds the plain joined text for messages only, and must never be opened.
 bool JoinFoundName(const std::wstring& folder, const wchar_t* name, std::wstring* path, DWORD* error);
 
+// The full path that the plain path rules make of path (separators as backslashes); empty when they make
+// none.
+std::wstring FullPathOf(const std::wstring& path);
+
 // Whether path is in the literal form ("\\?\...").
 bool IsLiteralPath(const std::wstring& path);
 

@@ -26,20 +26,6 @@ DWORD LastErrorOr(DWORD fallback)
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
-// The full path the plain path rules make of path (separators as backslashes); empty when they make none.
-std::wstring FullPathOf(const std::wstring& path)
-{
-    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return std::wstring();
-    std::wstring full(size, L'\0');
-    size = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (size == 0 || size >= full.size())
-        return std::wstring();
-    full.resize(size);
-    return full;
-}
-
 // Whether a full path (plain or literal) names a drive root ("C:\") or a share root ("\\server\share\"),
 // which has no folder of its own.
 bool IsRootPath(const std::wstring& full)

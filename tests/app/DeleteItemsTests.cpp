@@ -890,8 +890,9 @@ TEST_F(ShreddingTest, ALinkThatCannotBeDeletedItselfFailsTheJobAndTheTargetStays
             EXPECT_TRUE(Exists(file)) << "untouched: " << testing::PrintToString(file);
         EXPECT_EQ(40u, TempDir::FileSize(targetFiles[0]));
         EXPECT_EQ(50u, TempDir::FileSize(targetFiles[1]));
-        if (!c.m_listed)
+        if (!c.m_listed) {
             EXPECT_EQ(std::vector<std::wstring>{L"link"}, ListFolder(tree)) << "nothing moved into the tree";
+        }
     }
 }
 
