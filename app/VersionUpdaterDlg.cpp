@@ -70,32 +70,6 @@ bool IsEncoded(const wchar_t* headers)
     return HeaderValue(headers, L"content-encoding:", &coding) && !coding.IsEmpty() && coding.CompareNoCase(L"identity") != 0;
 }
 
-// The host and port an http(s) address names (the scheme's default port when it names none).
-bool HostAndPort(const CString& url, CString* host, USHORT* port)
-{
-    CString lower(url);
-    lower.MakeLower();
-    const int scheme = lower.Find(L"://");
-    if (scheme < 0)
-        return false;
-    *port = lower.Left(scheme) == L"https" ? 443 : 80;
-    CString authority = url.Mid(scheme + 3);
-    const int end = authority.FindOneOf(L"/?#");
-    if (end >= 0)
-        authority = authority.Left(end);
-    const int colon = authority.ReverseFind(L':');
-    if (colon >= 0 && authority.Find(L']', colon) < 0) {
-        const int value = _wtoi(authority.Mid(colon + 1));
-        if (value > 0 && value < 65536)
-            *port = static_cast<USHORT>(value);
-        authority = authority.Left(colon);
-    }
-    authority.TrimLeft(L'[');
-    authority.TrimRight(L']');
-    *host = authority;
-    return !host->IsEmpty();
-}
-
 bool SameAddress(const sockaddr* a, const sockaddr* b)
 {
     if (a->sa_family != b->sa_family)
@@ -122,8 +96,10 @@ int ShutConnectionsTo(const CString& url)
 {
     CString host;
     USHORT port = 0;
-    if (!HostAndPort(url, &host, &port))
+    if (!GetAddressServer(url, &host, &port))
         return 0;
+    host.TrimLeft(L'[');   // an IPv6 host, as the name lookup takes it
+    host.TrimRight(L']');
     WSADATA wsa;
     if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
         return 0;
@@ -314,8 +290,11 @@ bool IsCacheNameOf(const CString& name, const CString& stem, const CString& exte
 void FindNewCacheFiles(const CString& folder, const CString& stem, const CString& extension, ULONGLONG since, int depth,
                        const std::function<void(const CString&, ULONGLONG)>& found)
 {
+    // The cache's deepest folders hold its files, thousands of them on a used system: those are asked for
+    // the download's names alone (the watcher looks every few milliseconds).
+    const bool plainStem = stem.FindOneOf(L"*?") < 0;
     WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW(folder + L"\\*", &data);
+    HANDLE find = ::FindFirstFileW(folder + L"\\" + (depth == 0 && plainStem ? stem + L"[*" : CString(L"*")), &data);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
@@ -548,9 +527,10 @@ bool DownloadTask::AcceptArrivedFile()
     if (!file.IsEmpty())
         return AcceptProgress(FileSize(file));
     // Before the moniker names its file, the file being written is found by its name: the largest of the
-    // name that appeared after the download began and that no cache entry names (the transfer's file
-    // gets its entry when the transfer ends; other downloads of the same name have theirs). Such a guess
-    // is held only to the cap (an announced length does not bound a body that is decoded as it arrives).
+    // name that appeared after the download began (files of other downloads of that name made before are
+    // left out). Such a guess is held only to the cap (an announced length does not bound a body that is
+    // decoded as it arrives). The look costs one listing of the cache's folders for the download's name:
+    // it is made every few milliseconds, and the cut comes no sooner than the look.
     std::set<std::wstring> before;
     {
         std::lock_guard<std::mutex> hold(m_lock);
@@ -558,25 +538,23 @@ bool DownloadTask::AcceptArrivedFile()
             return !m_refused;
         before = m_filesBefore;
     }
-    std::vector<std::pair<CString, ULONGLONG>> files;
+    CString largest;
+    ULONGLONG largestBytes = 0;
     ForEachNewCacheFile([&](const CString& path, ULONGLONG bytes) {
         CString upper = path;
         upper.MakeUpper();
-        if (bytes > maxBytes && before.count(upper.GetString()) == 0)
-            files.emplace_back(upper, bytes);
-    });
-    if (files.empty())
-        return !IsRefused();
-    const std::set<std::wstring> owned = FilesOfCacheEntries();   // only when a file is past the cap
-    for (auto& candidate : files)
-        if (owned.count(candidate.first.GetString()) == 0) {
-            {
-                std::lock_guard<std::mutex> hold(m_lock);
-                m_strGrownFile = candidate.first;
-            }
-            return AcceptProgress(candidate.second);
+        if (bytes > maxBytes && bytes > largestBytes && before.count(upper.GetString()) == 0) {
+            largest = upper;
+            largestBytes = bytes;
         }
-    return !IsRefused();
+    });
+    if (largest.IsEmpty())
+        return !IsRefused();
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_strGrownFile = largest;
+    }
+    return AcceptProgress(largestBytes);
 }
 
 void DownloadTask::NoteCacheFilesBefore()
