@@ -600,6 +600,23 @@ TEST_F(DeleteItemDlgTest, CloseProgressStopsARunningJobAndEndsWithCancel)
     EXPECT_TRUE(AllGone(small));
 }
 
+// Holds the job's completion message (done) back, once, behind a close request, posted when the job's
+// thread has ended: the close then meets a job that has ended and finished but whose end is not yet known.
+template <typename Dialog, typename Job>
+std::function<void(MSG&)> CloseBeforeDone(const Dialog& dlg, UINT done, const Job& job, bool* heldBack, bool* jobEnded)
+{
+    return [&dlg, &job, done, heldBack, jobEnded](MSG& msg) {
+        if (*heldBack || msg.message != done || msg.hwnd != dlg.m_hWnd)
+            return;
+        *heldBack = true;
+        // Posted just before the job's end.
+        *jobEnded = WaitForSingleObject(job.m_hThread, 60000) == WAIT_OBJECT_0;
+        msg.message = WM_NULL;
+        PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
+        PostMessageW(msg.hwnd, done, 0, 0);
+    };
+}
+
 TEST_F(DeleteItemDlgTest, CloseProgressAfterAFailedJobEndedButBeforeItsCompletionEndsWithCancel)
 {
     // The job's one file is held open by the test: the job fails on it, records the error and posts its
@@ -614,16 +631,7 @@ TEST_F(DeleteItemDlgTest, CloseProgressAfterAFailedJobEndedButBeforeItsCompletio
         TestDlg dlg(&files, &folders, FALSE);
         bool jobEnded = false;
         bool heldBack = false;
-        MessageSpy spy([&](MSG& msg) {
-            if (heldBack || msg.message != WM_DELETE_DONE || msg.hwnd != dlg.m_hWnd)
-                return;
-            heldBack = true;
-            // Posted just before the job's end.
-            jobEnded = WaitForSingleObject(dlg.m_deleteThread.m_hThread, 60000) == WAIT_OBJECT_0;
-            msg.message = WM_NULL;
-            PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
-            PostMessageW(msg.hwnd, WM_DELETE_DONE, 0, 0);
-        });
+        MessageSpy spy(CloseBeforeDone(dlg, WM_DELETE_DONE, dlg.m_deleteThread, &heldBack, &jobEnded));
         ASSERT_TRUE(spy.IsActive());
         DialogWatch watch([&] { return dlg.m_hWnd; });
         EXPECT_EQ(IDCANCEL, dlg.DoModal());
@@ -652,16 +660,7 @@ TEST(FreeSpaceDlgTest, CloseProgressAfterAFailedWipeEndedButBeforeItsCompletionE
         dlg.m_settings.m_deleteMethod = kOnePass;
         bool jobEnded = false;
         bool heldBack = false;
-        MessageSpy spy([&](MSG& msg) {
-            if (heldBack || msg.message != WM_FREE_SPACE_DONE || msg.hwnd != dlg.m_hWnd)
-                return;
-            heldBack = true;
-            // Posted just before the job's end.
-            jobEnded = WaitForSingleObject(dlg.m_freeSpaceThread.m_hThread, 60000) == WAIT_OBJECT_0;
-            msg.message = WM_NULL;
-            PostMessageW(msg.hwnd, WM_CLOSE_PROGRESS, 0, 0);
-            PostMessageW(msg.hwnd, WM_FREE_SPACE_DONE, 0, 0);
-        });
+        MessageSpy spy(CloseBeforeDone(dlg, WM_FREE_SPACE_DONE, dlg.m_freeSpaceThread, &heldBack, &jobEnded));
         ASSERT_TRUE(spy.IsActive());
         DialogWatch watch([&] { return dlg.m_hWnd; });
         EXPECT_EQ(IDCANCEL, dlg.DoModal());
