@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/Settings.h"
@@ -13,9 +14,44 @@ namespace {
 
 const wchar_t kVendorKey[] = L"SOFTWARE\\Corvane";
 
+// Other programs of the prefix keep keys below SOFTWARE\Corvane while these tests run (the real program
+// started by other tests reads its settings there, the installer tests' package writes a value of its
+// own): HKEY_CURRENT_USER of this process is a private key of the prefix's real registry, which alone the
+// tests remove and fill.
+class PrivateCurrentUser {
+public:
+    PrivateCurrentUser()
+        : m_path(L"Software\\PellumarTests\\Settings-" + std::to_wstring(GetCurrentProcessId()))
+    {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_root,
+                            nullptr) == ERROR_SUCCESS)
+            m_active = RegOverridePredefKey(HKEY_CURRENT_USER, m_root) == ERROR_SUCCESS;
+    }
+    ~PrivateCurrentUser()
+    {
+        if (m_active)
+            RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (m_root)
+            RegCloseKey(m_root);
+        RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+    }
+    PrivateCurrentUser(const PrivateCurrentUser&) = delete;
+    PrivateCurrentUser& operator=(const PrivateCurrentUser&) = delete;
+    bool IsActive() const { return m_active; }
+
+private:
+    std::wstring m_path;
+    HKEY m_root = nullptr;
+    bool m_active = false;
+};
+
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override { RemoveVendorKey(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_currentUser.IsActive());
+        RemoveVendorKey();
+    }
     void TearDown() override { RemoveVendorKey(); }
 
     static void RemoveVendorKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kVendorKey); }
@@ -49,6 +85,8 @@ protected:
         RegCloseKey(key);
         return true;
     }
+
+    PrivateCurrentUser m_currentUser;
 };
 
 TEST_F(SettingsTest, ConstructionGivesTheDefaults)
