@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ImportPatch.h"
 #include "TestText.h"
 #include "app/Settings.h"
 #include "app/res/resource.h"
@@ -73,6 +74,13 @@ struct Program {
         if (m_process.hProcess && WaitForSingleObject(m_process.hProcess, ms) == WAIT_OBJECT_0)
             GetExitCodeProcess(m_process.hProcess, &code);
         return code;
+    }
+    // Waits until the program first waits for input. Its window's modal loop shows the window once, when
+    // its queue first runs empty, before it waits for a message: once this returns, that show is behind
+    // it (a hide before it would be undone, however long the program took to get there).
+    bool WaitForIdle(DWORD ms = 20000) const
+    {
+        return m_process.hProcess && WaitForInputIdle(m_process.hProcess, ms) == 0;
     }
 };
 
@@ -187,8 +195,8 @@ TEST_F(ProgramProcessTest, NoArgumentsShowsTheSettingsWindowAndMinimizedKeepsItH
         if (c.m_visible) {
             EXPECT_TRUE(WaitForVisible(window, true, 5000));
         } else {
-            // The modal loop's own show comes after creation: give it time, then the window must still be hidden.
-            Sleep(1000);
+            // After the modal loop's own show the window must still be hidden.
+            ASSERT_TRUE(program.WaitForIdle());
             EXPECT_FALSE(IsWindowVisible(window));
         }
         EXPECT_EQ(program.Wait(0), kNotEnded) << "the settings window ended by itself";
@@ -210,14 +218,12 @@ TEST_F(ProgramProcessTest, SecondStartHandsOverToTheRunningWindowAndEnds)
         HWND window = WaitForSettingsWindow(first);
         ASSERT_NE(window, nullptr);
         // A shown window is first sent to the tray by its close box, so that the hand-over must show it.
+        // The modal loop shows the window once more when its queue first runs empty; a close before that
+        // would be undone by it, and a hand-over before it would not be what shows the window.
+        ASSERT_TRUE(first.WaitForIdle());
         if (!*c.m_first) {
             ASSERT_TRUE(WaitForVisible(window, true, 5000));
-            // The modal loop shows the window once more when its queue first runs empty; a close before
-            // that would be undone by it.
-            Sleep(500);
             PostMessageW(window, WM_CLOSE, 0, 0);
-        } else {
-            Sleep(500);
         }
         ASSERT_TRUE(WaitForVisible(window, false, 5000));
 
@@ -234,6 +240,20 @@ TEST_F(ProgramProcessTest, SecondStartHandsOverToTheRunningWindowAndEnds)
     }
 }
 
+// The close action posts its message, sleeps a fixed while and then terminates whatever program is left:
+// a loaded machine may take longer than that to end the program by the message, which would then be
+// terminated. The action's sleep (a seam of the library's own imports) lasts instead until the program
+// has ended, half a minute at most, so that a termination can only meet a program the message did not end.
+HANDLE g_endingProgram = nullptr;
+ImportPatch<decltype(::Sleep)>* g_actionSleep = nullptr;
+VOID WINAPI SleepUntilTheProgramHasEnded(DWORD ms)
+{
+    if (g_endingProgram)
+        WaitForSingleObject(g_endingProgram, 30000);
+    else
+        g_actionSleep->Original()(ms);
+}
+
 TEST_F(ProgramProcessTest, InstallerCloseActionEndsTheSettingsWindowByItsMessage)
 {
     const DWORD exitCode = ExitCodeOfExitCommand();
@@ -246,14 +266,22 @@ TEST_F(ProgramProcessTest, InstallerCloseActionEndsTheSettingsWindowByItsMessage
     const auto close = reinterpret_cast<Action>(reinterpret_cast<void*>(GetProcAddress(library, "CloseConsoleAction")));
     ASSERT_NE(close, nullptr);
 
-    for (const wchar_t* arguments : {L"", L"-minimized"}) {
-        SCOPED_TRACE(testing::Message() << "arguments \"" << (*arguments ? "-minimized" : "") << "\"");
-        Program program(arguments);
-        ASSERT_NE(WaitForSettingsWindow(program), nullptr);
-        EXPECT_EQ(close(0), 0u);
-        // The action waits 2 s after its message before it terminates: by then the program has ended itself.
-        EXPECT_EQ(program.Wait(5000), exitCode) << "ended by termination, not by the close message";
-        EXPECT_TRUE(TitledWindows().empty());
+    {
+        ImportPatch<decltype(::Sleep)> sleep("Sleep", &SleepUntilTheProgramHasEnded, "KERNEL32.dll", library);
+        ASSERT_TRUE(sleep.IsActive());
+        g_actionSleep = &sleep;
+        for (const wchar_t* arguments : {L"", L"-minimized"}) {
+            SCOPED_TRACE(testing::Message() << "arguments \"" << (*arguments ? "-minimized" : "") << "\"");
+            Program program(arguments);
+            ASSERT_NE(WaitForSettingsWindow(program), nullptr);
+            g_endingProgram = program.m_process.hProcess;
+            EXPECT_EQ(close(0), 0u);
+            g_endingProgram = nullptr;
+            // The action terminates only after its wait: by then the program has ended itself.
+            EXPECT_EQ(program.Wait(5000), exitCode) << "ended by termination, not by the close message";
+            EXPECT_TRUE(TitledWindows().empty());
+        }
+        g_actionSleep = nullptr;
     }
     FreeLibrary(library);
 }
