@@ -477,7 +477,8 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
     OtherWindow other;
     ASSERT_TRUE(other.m_hWnd);
     // Each job waits at its start until the strays of its phase have been handled (the tick after they
-    // were posted: posted messages go before timer messages).
+    // were posted: posted messages go before timer messages), the shredding also until typed keys have
+    // arrived.
     HeldStart held;
     ASSERT_TRUE(held.IsActive());
     held.Hold(dlg.m_metricsThread);
@@ -485,6 +486,7 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
 
     bool strayWhileCounting = false;
     bool strayAfterCounting = false;
+    bool shreddingReleased = false;
     bool otherKeptFocus = true;
     int typed = 0;
     DialogWatch watch([&] { return dlg.m_hWnd; }, 1);
@@ -506,15 +508,23 @@ TEST_F(DeleteItemDlgTest, StrayMessagesAndKeysTypedElsewhereChangeNothing)
             // Totals that would show the dialog, before the real ones.
             PostMessageW(dialog, WM_METRICS_DONE, reinterpret_cast<WPARAM>(new MetricsResult{1000, 1ull << 30}), 0);
         }
-        if (strayAfterCounting)
+        // Keys go to the foreground window, which a test program running beside this one may hold:
+        // type only while the other window of this test has it. Typed keys are input, which the thread
+        // takes only when no posted message waits: keys typed while the shredding runs may still wait
+        // behind its completion when that ends the dialog. So the shredding starts only once typed keys
+        // have reached the other window (or when none can be typed), and keys are typed after that only
+        // once some have arrived.
+        const bool keysArrived = GetWindowTextLengthW(other.m_hWnd) > 0;
+        const bool canType = GetForegroundWindow() == other.m_hWnd;
+        if (strayAfterCounting && (shreddingReleased || keysArrived || !canType)) {
+            shreddingReleased = true;
             HeldStart::Release(dlg.m_deleteThread);
+        }
         if (!strayAfterCounting && dlg.m_deleteState == CDeleteItemDlg::kJobStarted) {
             strayAfterCounting = true;
             strays();
         }
-        // Keys go to the foreground window, which a test program running beside this one may hold:
-        // type only while the other window of this test has it.
-        if (watch.m_ticks % 10 == 0 && GetForegroundWindow() == other.m_hWnd) {
+        if (watch.m_ticks % 10 == 0 && canType && (keysArrived || !shreddingReleased)) {
             if (GetFocus() != other.m_hWnd)
                 otherKeptFocus = false;
             TypeKey(VK_ESCAPE);
