@@ -535,15 +535,13 @@ struct UpdateRoadTest : SettingsWindowTest {
         server.Set(kFeedPath, { 200, FeedText(version, CStringA(url.c_str()).GetString(), { "Faster", "Smaller" }) });
     }
     // The feed served on the test's port (the checker's port-80 connection goes there), named in the
-    // feed's address: the download is allowed only from the feed's host and port.
+    // feed's address: the download is allowed only from the feed's host and port. The checker keeps its
+    // own limits: a loaded machine may take a while over the exchange, which these tests do not time (the
+    // test of the deadline sets its own).
     void UseLoopbackFeed(CPellumarDlg& dlg)
     {
         dlg.SetFeedUrl(CString((L"http://127.0.0.1:" + std::to_wstring(server.Port())).c_str()) + CString(kFeedPath));
-        CVersionChecker::Limits limits;
-        limits.stepTimeoutMs = 700;
-        limits.connectRetries = 0;
-        limits.deadlineMs = 2000;
-        dlg.SetCheckLimits(limits);
+        dlg.SetCheckLimits(CVersionChecker::Limits());
     }
     CVersionUpdaterDlg* Offer(CPellumarDlg& dlg)
     {
@@ -582,20 +580,19 @@ TEST_F(UpdateRoadTest, AHiddenStartRunsOneSilentCheckAndTheShowRequestNeverWaits
     OfferVersion("1.0.2", server.Url(L"/setup.exe"));
     SettingsUnderTest dlg(TRUE);
     UseLoopbackFeed(dlg);
-    std::atomic<ULONGLONG> showAnswered{ 0 };
-    ULONGLONG showSent = 0;
+    std::atomic<bool> showAnswered{ false };
     StepScript script;
     script.Step("offer", [&] { return Offer(dlg) != nullptr; }, [&] {
         EXPECT_FALSE(Visible(dlg.m_hWnd)) << "the window itself stays hidden";
         EXPECT_EQ(server.Requests(kFeedPath), 1);
-        showSent = ::GetTickCount64();
         std::thread([&, hWnd = dlg.m_hWnd] {
             ::SendMessageW(hWnd, g_uMsgShowMainWindow, 0, 0);
-            showAnswered = ::GetTickCount64();
+            showAnswered = true;
         }).detach();
     });
-    script.Step("shown while the offer is open", [&] { return showAnswered != 0; }, [&] {
-        EXPECT_LT(showAnswered - showSent, 2000u);
+    // Nothing closes the offer before this step's action: an answer that waited on the offer would never
+    // come, and the step would fail.
+    script.Step("shown while the offer is open", [&] { return showAnswered.load(); }, [&] {
         EXPECT_TRUE(Visible(dlg.m_hWnd));
         EXPECT_TRUE(Offer(dlg) != nullptr);
         // The tray's and the help menu's checks open no second offer and start no second check.
