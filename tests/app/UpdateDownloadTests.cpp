@@ -348,6 +348,45 @@ TEST_F(DownloadTest, LengthsThatDoNotHoldFailAndLeaveNothing)
     }
 }
 
+namespace {
+
+// When the binding stops, Wine's moniker fills the file it reserved for the result with a copy of the
+// transfer's file (CopyFileW, in urlmon), also for a transfer that failed; WinINet's reader of the aborted
+// transfer may still be writing to the transfer's file then, so that the copy holds fewer bytes than the
+// transfer's file ends up with. A busy machine shows that now and then; the fake of urlmon's CopyFileW
+// makes it happen every time: the real copy, then 8 KiB more in the transfer's file.
+ImportPatch<decltype(::CopyFileW)>* g_copy = nullptr;
+std::atomic<int> g_grownAfterCopy{ 0 };
+BOOL WINAPI CopyThenTheTransferGrows(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
+{
+    const BOOL copied = g_copy->Original()(from, to, failIfExists);
+    HANDLE h = ::CreateFileW(from, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        const std::string more(8192, 'x');
+        DWORD written = 0;
+        if (::WriteFile(h, more.data(), static_cast<DWORD>(more.size()), &written, nullptr) && written == more.size())
+            ++g_grownAfterCopy;
+        ::CloseHandle(h);
+    }
+    return copied;
+}
+
+}
+
+TEST_F(DownloadTest, TheResultsCopyOfATransferThatGrewAfterItIsRemovedToo)
+{
+    ImportPatch<decltype(::CopyFileW)> copy("CopyFileW", &CopyThenTheTransferGrows, nullptr, ::GetModuleHandleW(L"urlmon.dll"));
+    g_copy = &copy;
+    ASSERT_TRUE(copy.IsActive());
+    g_grownAfterCopy = 0;
+    const std::string path = Offer(L"grown", Answer(Send::Flood, 64 * kMiB));
+    std::weak_ptr<DownloadTask> task;
+    EXPECT_EQ(Download(64 * 1024, &task), IDCANCEL);
+    ExpectNothingLeft(L"grown", path, task);
+    EXPECT_EQ(g_grownAfterCopy, 1) << "the result's copy was made once, from a transfer's file that then grew";
+}
+
 TEST_F(DownloadTest, DownloadsOfTheSameFileNameKeepToTheirOwnFiles)
 {
     // The clean-up takes only what the failed download made, and the checks look only at the download's
