@@ -91,6 +91,9 @@ TEST(UpdateCheck, AnswersOfTheServer)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // The previous case's exchange may outlast its check by moments; a check made while it lives would
+        // start none.
+        ASSERT_TRUE(redirect.ThreadsEnded());
         server.Set("/feed.xml", c.answer);
         const int before = server.Requests("/feed.xml");
         CVersionChecker checker(L"http://www.corvane.example/feed.xml");
@@ -109,6 +112,7 @@ TEST(UpdateCheck, AnswersOfTheServer)
     // An exchange the server still holds at the deadline closes its handles when WinINet lets go of it
     // (under Wine that can take long after the server has ended): none is closed twice.
     EXPECT_TRUE(redirect.NoneClosedTwice());
+    EXPECT_TRUE(redirect.ThreadsEnded()) << "no exchange is left to the next test";
 }
 
 TEST(UpdateCheck, NoServerNoHostAndASessionThatIsClosedEitherWay)
@@ -117,6 +121,7 @@ TEST(UpdateCheck, NoServerNoHostAndASessionThatIsClosedEitherWay)
     ASSERT_TRUE(redirect.IsActive());
     for (const wchar_t* url : { L"http://www.corvane.example/feed.xml", L"http://www.corvane.example" }) {
         SCOPED_TRACE(url);
+        ASSERT_TRUE(redirect.ThreadsEnded());
         CVersionChecker checker(url);
         FeedCheck check = RunCheck(checker);
         EXPECT_EQ(check.info, nullptr);
