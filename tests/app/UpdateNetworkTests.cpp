@@ -97,9 +97,16 @@ TEST(UpdateCheck, AnswersOfTheServer)
         server.Set("/feed.xml", c.answer);
         const int before = server.Requests("/feed.xml");
         CVersionChecker checker(L"http://www.corvane.example/feed.xml");
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        const ULONGLONG started = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) - 10000000;
         FeedCheck check = RunCheck(checker);
         EXPECT_EQ(server.Requests("/feed.xml"), before + 1);
         EXPECT_EQ(redirect.RequestedPort(), 80);
+        // The answer is not kept in the Internet cache: the relay's address is the check's own, never asked
+        // for again, and under Wine nothing ever takes such entries out again.
+        ASSERT_TRUE(redirect.ThreadsEnded());
+        EXPECT_FALSE(CacheEntryMadeSince(L"http://127.0.0.1:" + std::to_wstring(redirect.RelayPort()) + L"/feed.xml", started));
         ASSERT_EQ(check.info != nullptr, c.record);
         if (check.info) {
             EXPECT_EQ(check.info->m_upToDate, c.upToDate ? TRUE : FALSE);

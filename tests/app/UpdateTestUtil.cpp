@@ -38,6 +38,7 @@ using CreateThreadFn = decltype(::CreateThread);
 struct RedirectState {
     USHORT port = 0;
     INTERNET_PORT requested = 0;
+    INTERNET_PORT relay = 0;
     std::mutex lock;
     std::map<HINTERNET, int> closes;   // handles handed out and how often each was closed
     std::set<HINTERNET> sessions;      // sessions handed out and not closed yet
@@ -81,6 +82,8 @@ HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT po
     // A connection to the check's own relay on 127.0.0.1 is not the one to the feed's server.
     if (!server || std::wstring(server) != L"127.0.0.1")
         g_state->requested = port;
+    else
+        g_state->relay = port;
     if (port == INTERNET_DEFAULT_HTTP_PORT) {
         server = L"127.0.0.1";
         port = g_state->port;
@@ -223,6 +226,11 @@ INTERNET_PORT RedirectPort80::RequestedPort() const
     return g_state->requested;
 }
 
+INTERNET_PORT RedirectPort80::RelayPort() const
+{
+    return g_state->relay;
+}
+
 bool RedirectPort80::ThreadsEnded(DWORD timeoutMs) const
 {
     std::vector<HANDLE> threads;
@@ -332,6 +340,22 @@ bool StandInRun::WaitUntilRead(HANDLE process) const
 std::string StandInRun::Reported() const
 {
     return ReadAllBytes(m_report);
+}
+
+bool CacheEntryMadeSince(const std::wstring& url, ULONGLONG since)
+{
+    DWORD size = 0;
+    if (::GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size) || ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    std::vector<BYTE> buffer(size);
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    if (!::GetUrlCacheEntryInfoW(url.c_str(), entry, &size))
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!entry->lpszLocalFileName || !::GetFileAttributesExW(entry->lpszLocalFileName, GetFileExInfoStandard, &data))
+        return true;   // an entry whose time cannot be told counts as new
+    const ULONGLONG made = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime;
+    return made >= since;
 }
 
 std::string ReadAllBytes(const std::wstring& path)

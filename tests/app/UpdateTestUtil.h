@@ -35,6 +35,9 @@ public:
     bool NoneClosedTwice() const;
     // The port the checker asked for last on its way to the feed's server.
     INTERNET_PORT RequestedPort() const;
+    // The port of the last connection that WinINet was asked to make to 127.0.0.1 itself: the check's own
+    // relay, the address under which WinINet would keep the answer in the Internet cache.
+    INTERNET_PORT RelayPort() const;
     // Waits (at most timeoutMs) until every thread counted above has ended. A check's exchange may outlast
     // the check by moments, and a check made while one lives starts none: a test that makes checks one
     // after another waits for this between them. False when one still runs.
@@ -100,6 +103,11 @@ private:
 // The names of the ways that worked ("replaced", "renamed away", "deleted", "written over").
 std::vector<std::string> TrySwaps(const std::wstring& path, const std::wstring& swap, const std::wstring& aside,
                                   const std::string& bytes);
+
+// True when the Internet cache holds an entry of url made at or after since (a file time, as
+// GetSystemTimeAsFileTime gives): its file was made then. The prefix's cache outlives the test programs,
+// and an address may have been used before.
+bool CacheEntryMadeSince(const std::wstring& url, ULONGLONG since);
 
 // The whole contents of a file, read with every sharing allowed (empty when it cannot be opened).
 std::string ReadAllBytes(const std::wstring& path);
