@@ -446,9 +446,13 @@ void RunExchange(FeedExchange& exchange)
     if (!exchange.server.IsEmpty())
         connection = ::InternetConnectW(exchange.session, L"127.0.0.1", exchange.relayPort, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0);
+    // The answer is not written into the Internet cache: it would be kept under the relay's address, one
+    // of this exchange's own that is never asked for again, with whatever headers the server sent. Under
+    // Wine nothing takes such entries out again, and a full cache fails every download into it, the
+    // update's own included.
     if (connection && !exchange.PastDeadline())
         request = ::HttpOpenRequestW(connection, L"GET", exchange.path, L"HTTP/1.1", nullptr, nullptr,
-                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT, 0);
+                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_CACHE_WRITE, 0);
     if (request) {
         // Wine does not pass the session's time-outs on to its requests: the request gets its own.
         SetStepTimeouts(request, exchange.limits);

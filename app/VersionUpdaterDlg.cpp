@@ -12,6 +12,7 @@
 #include "app/res/resource.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
@@ -136,6 +137,43 @@ ULONGLONG FileSize(const CString& path)
     if (path.IsEmpty() || !::GetFileAttributesExW(path, GetFileExInfoStandard, &data))
         return 0;
     return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// True when the file at path holds bytes and they are the first bytes of the file at source, all of them
+// or fewer: a copy of source made at some moment while source was written.
+bool HoldsStartOf(const CString& path, const CString& source)
+{
+    if (path.IsEmpty() || source.IsEmpty())
+        return false;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE copy = ::CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE original = ::CreateFileW(source, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool same = copy != INVALID_HANDLE_VALUE && original != INVALID_HANDLE_VALUE;
+    bool any = false;
+    std::vector<char> copied(65536), written(65536);
+    while (same) {
+        DWORD got = 0;
+        if (!::ReadFile(copy, copied.data(), static_cast<DWORD>(copied.size()), &got, nullptr)) {
+            same = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        DWORD have = 0;
+        while (same && have < got) {
+            DWORD read = 0;
+            if (!::ReadFile(original, written.data() + have, got - have, &read, nullptr) || read == 0)
+                same = false;
+            have += read;
+        }
+        same = same && memcmp(copied.data(), written.data(), got) == 0;
+        any = true;
+    }
+    if (copy != INVALID_HANDLE_VALUE)
+        ::CloseHandle(copy);
+    if (original != INVALID_HANDLE_VALUE)
+        ::CloseHandle(original);
+    return same && any;
 }
 
 // The download's status callback: reports progress by value to the dialog, aborts once the dialog let
@@ -379,12 +417,25 @@ void RemoveCacheEntries(const CString& url)
 void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
 {
     // The files found by name are taken only when they are this download's for certain: made since it
-    // began, named by no entry, and as long as the transfer's file (the copy of it), or the file that the
-    // size check found growing past the cap. An empty one is left: it holds nothing, and another
-    // program's download of the same name, just begun, has no entry yet and is empty too.
+    // began, named by no entry, and as long as the transfer's file (the copy of it) or holding the
+    // transfer's first bytes, or the file that the size check found growing past the cap. An empty one is
+    // left: it holds nothing, and another program's download of the same name, just begun, has no entry
+    // yet and is empty too.
     std::set<ULONGLONG> sizes = { FileSize(task.CacheFile()), FileSize(resultFile) };
     sizes.erase(0);
     const CString grown = task.GrownFile();
+    // Under Wine the file reserved for the result is filled from the transfer's file when the binding
+    // stops, also for a transfer that failed, while the aborted transfer's reader may still be adding to
+    // the transfer's file: that copy is shorter, and holds the transfer's first bytes.
+    std::set<std::wstring> copies;
+    const CString transfer = task.CacheFile();
+    task.ForEachNewCacheFile([&copies, &transfer](const CString& path, ULONGLONG size) {
+        if (size > 0 && HoldsStartOf(path, transfer)) {
+            CString upper = path;
+            upper.MakeUpper();
+            copies.insert(upper.GetString());
+        }
+    });
     // The transfer's entry can be committed after the moniker has returned (the cache writes it when the
     // shut connection's end reaches it): a few passes, some time apart.
     for (int pass = 0; pass < 4; ++pass) {
@@ -395,10 +446,10 @@ void RemoveFromCache(const DownloadTask& task, const CString& resultFile)
         RemoveFile(resultFile);
         RemoveFile(grown);
         const std::set<std::wstring> owned = FilesOfCacheEntries();
-        task.ForEachNewCacheFile([&owned, &sizes](const CString& path, ULONGLONG size) {
+        task.ForEachNewCacheFile([&owned, &sizes, &copies](const CString& path, ULONGLONG size) {
             CString upper = path;
             upper.MakeUpper();
-            if (owned.count(upper.GetString()) == 0 && sizes.count(size))
+            if (owned.count(upper.GetString()) == 0 && (sizes.count(size) || copies.count(upper.GetString())))
                 RemoveFile(path);
         });
     }

@@ -91,20 +91,26 @@ struct UpdateBounds : ::testing::Test {
     {
         ASSERT_TRUE(server.IsListening());
         ASSERT_TRUE(redirect.IsActive());
-        // A good check and one cut off first: the threads WinINet (under Wine) keeps for itself afterwards,
-        // and the one GoogleTest starts for this thread's traces, are part of the usual size.
+        // A good check and one cut off first: the threads WinINet (under Wine) keeps for itself afterwards
+        // (started before the exchange's own threads end), and the one GoogleTest starts for this thread's
+        // traces, are part of the usual size.
         SCOPED_TRACE("warm-up");
         server.Set("/feed.xml", { 200, FeedText("1.2.3", "http://www.corvane.example/setup.exe") });
         CVersionChecker checker(FeedUrl().c_str());
         ASSERT_NE(RunCheck(checker, 3000).info, nullptr);
+        // An exchange may outlast its check by moments, and a check made meanwhile would start none.
+        ASSERT_TRUE(redirect.ThreadsEnded());
         server.Set("/feed.xml", { 200, "", Send::HeaderFlood });
         EXPECT_EQ(RunCheck(checker, 3000).info, nullptr);
-        ::Sleep(500);
+        ASSERT_TRUE(redirect.ThreadsEnded());
         baseThreads = ThreadsOfThisProcess();
         baseMemory = WorkingSet();
         ASSERT_GT(baseThreads, 0);
         ASSERT_GT(baseMemory, 0u);
     }
+
+    // No exchange is left to the next test.
+    void TearDown() override { EXPECT_TRUE(redirect.ThreadsEnded()); }
 
     LoopbackHttpServer server;
     RedirectPort80 redirect{ server.Port() };

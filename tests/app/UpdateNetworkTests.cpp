@@ -91,12 +91,22 @@ TEST(UpdateCheck, AnswersOfTheServer)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // The previous case's exchange may outlast its check by moments; a check made while it lives would
+        // start none.
+        ASSERT_TRUE(redirect.ThreadsEnded());
         server.Set("/feed.xml", c.answer);
         const int before = server.Requests("/feed.xml");
         CVersionChecker checker(L"http://www.corvane.example/feed.xml");
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        const ULONGLONG started = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) - 10000000;
         FeedCheck check = RunCheck(checker);
         EXPECT_EQ(server.Requests("/feed.xml"), before + 1);
         EXPECT_EQ(redirect.RequestedPort(), 80);
+        // The answer is not kept in the Internet cache: the relay's address is the check's own, never asked
+        // for again, and under Wine nothing ever takes such entries out again.
+        ASSERT_TRUE(redirect.ThreadsEnded());
+        EXPECT_FALSE(CacheEntryMadeSince(L"http://127.0.0.1:" + std::to_wstring(redirect.RelayPort()) + L"/feed.xml", started));
         ASSERT_EQ(check.info != nullptr, c.record);
         if (check.info) {
             EXPECT_EQ(check.info->m_upToDate, c.upToDate ? TRUE : FALSE);
@@ -109,6 +119,7 @@ TEST(UpdateCheck, AnswersOfTheServer)
     // An exchange the server still holds at the deadline closes its handles when WinINet lets go of it
     // (under Wine that can take long after the server has ended): none is closed twice.
     EXPECT_TRUE(redirect.NoneClosedTwice());
+    EXPECT_TRUE(redirect.ThreadsEnded()) << "no exchange is left to the next test";
 }
 
 TEST(UpdateCheck, NoServerNoHostAndASessionThatIsClosedEitherWay)
@@ -117,6 +128,7 @@ TEST(UpdateCheck, NoServerNoHostAndASessionThatIsClosedEitherWay)
     ASSERT_TRUE(redirect.IsActive());
     for (const wchar_t* url : { L"http://www.corvane.example/feed.xml", L"http://www.corvane.example" }) {
         SCOPED_TRACE(url);
+        ASSERT_TRUE(redirect.ThreadsEnded());
         CVersionChecker checker(url);
         FeedCheck check = RunCheck(checker);
         EXPECT_EQ(check.info, nullptr);
@@ -155,11 +167,21 @@ struct UpdaterTest : ::testing::Test {
         info.m_version = { 1, 2, 3 };
         info.m_feedHost = (L"127.0.0.1:" + std::to_wstring(server.Port())).c_str();
         info.m_features = { L"first", L"second", L"third" };
-        info.m_downloadUrl = server.Url(L"/setup.exe").c_str();
+        info.m_downloadUrl = Url(setup).c_str();
     }
     void TearDown() override { CancelScheduledActions(); }
 
+    // A path of this run's own: the Internet cache names its files after the address's file name, and the
+    // prefix's cache is shared with the other test programs and outlives them (a failed download takes out
+    // of it files of its own name only).
+    static std::string Path(const std::string& name)
+    {
+        return "/" + name + "-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64()) + ".exe";
+    }
+    std::wstring Url(const std::string& path) const { return server.Url(std::wstring(path.begin(), path.end())); }
+
     LoopbackHttpServer server;
+    const std::string setup = Path("setup");
     CUpdateInfo info;
 };
 
@@ -214,7 +236,7 @@ TEST_F(UpdaterTest, OfferShowsTheLinesLastFirstAndRemindLaterEndsWithCancel)
 TEST_F(UpdaterTest, UpgradeDownloadsIntoTheCacheWithTheDownloadLayout)
 {
     const std::string bytes = InstallerBytes(1500);
-    server.Set("/setup.exe", { 200, bytes, Send::Drip, 1 });
+    server.Set(setup, { 200, bytes, Send::Drip, 1 });
     UpdaterUnderTest dlg(&info);
     CRect before, cancelBefore;
     bool layoutChecked = false;
@@ -251,7 +273,7 @@ TEST_F(UpdaterTest, UpgradeDownloadsIntoTheCacheWithTheDownloadLayout)
     RunSoon(20000, [&] { dlg.EndDialog(-6); });
     EXPECT_EQ(dlg.DoModal(), IDOK);
     EXPECT_TRUE(layoutChecked);
-    EXPECT_EQ(server.Requests("/setup.exe"), 1);
+    EXPECT_EQ(server.Requests(setup), 1);
     const CString path = dlg.GetLocalPath();
     ASSERT_FALSE(path.IsEmpty());
     std::ifstream file(path.GetString(), std::ios::binary);
@@ -263,7 +285,7 @@ TEST_F(UpdaterTest, AnErrorPageOrNoServerEndsWithCancelAndNoFile)
 {
     // The moniker reports success for a 404 page: the dialog looks at the status itself.
     const std::wstring closed = L"127.0.0.1:" + std::to_wstring(LoopbackHttpServer::ClosedPort());
-    const std::wstring urls[] = { server.Url(L"/missing.exe"), L"http://" + closed + L"/setup.exe" };
+    const std::wstring urls[] = { Url(Path("missing")), L"http://" + closed + std::wstring(setup.begin(), setup.end()) };
     for (const std::wstring& url : urls) {
         SCOPED_TRACE(testing::Message() << CStringA(url.c_str()).GetString());
         info.m_downloadUrl = url.c_str();
@@ -282,7 +304,7 @@ TEST_F(UpdaterTest, AnErrorPageOrNoServerEndsWithCancelAndNoFile)
 
 TEST_F(UpdaterTest, CancelDuringTheDownloadEndsAtOnceAndTheThreadLetsGoByItself)
 {
-    server.Set("/setup.exe", { 200, InstallerBytes(400), Send::Drip, 10 });
+    server.Set(setup, { 200, InstallerBytes(400), Send::Drip, 10 });
     std::weak_ptr<DownloadTask> task;
     ULONGLONG cancelledAt = 0, endedAt = 0;
     {
@@ -290,7 +312,7 @@ TEST_F(UpdaterTest, CancelDuringTheDownloadEndsAtOnceAndTheThreadLetsGoByItself)
         RunWhen([&] { return dlg.m_hWnd && dlg.IsWindowVisible(); }, [&] {
             ::SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             task = dlg.Task();
-            RunWhen([&] { return server.Requests("/setup.exe") == 1; }, [&] {
+            RunWhen([&] { return server.Requests(setup) == 1; }, [&] {
                 cancelledAt = ::GetTickCount64();
                 ::SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             }, 5000, [&] { dlg.EndDialog(-5); });
@@ -314,7 +336,7 @@ TEST_F(UpdaterTest, RefusedAddressesAreNeverDownloaded)
         L"http://localhost:" + std::to_wstring(server.Port()) + L"/setup.exe",   // another host name
         L"ftp://127.0.0.1/setup.exe",
     };
-    server.Set("/setup.exe", { 200, InstallerBytes(100) });
+    server.Set(setup, { 200, InstallerBytes(100) });
     for (const std::wstring& url : bad) {
         SCOPED_TRACE(testing::Message() << CStringA(url.c_str()).GetString());
         info.m_downloadUrl = url.c_str();
@@ -334,7 +356,8 @@ TEST_F(UpdaterTest, ARedirectElsewhereABodyPastItsAnnouncedLengthOrPastTheCapFai
     // Under Wine the moniker reports no redirect at all (BINDSTATUS_REDIRECTING never comes): the second
     // request that nothing announced gives it away.
     const std::string port = std::to_string(server.Port());
-    server.Set("/other.exe", { 200, InstallerBytes(100) });
+    const std::string other = Path("other");
+    server.Set(other, { 200, InstallerBytes(100) });
     const ULONG cap = 64 * 1024;
     struct Case {
         const char* name;
@@ -355,7 +378,7 @@ TEST_F(UpdaterTest, ARedirectElsewhereABodyPastItsAnnouncedLengthOrPastTheCapFai
     };
     const Case cases[] = {
         { "exactly the cap", answer(200, InstallerBytes(cap)), true },
-        { "a redirect to another host name", answer(302, "", "http://localhost:" + port + "/other.exe"), false },
+        { "a redirect to another host name", answer(302, "", "http://localhost:" + port + other), false },
         // (Wine's moniker reads what comes in the first packets past the announced length.)
         { "longer than announced", answer(200, InstallerBytes(5000000), "", 1000), false, 8 * 1024 * 1024 },
         { "announced past the cap", answer(200, InstallerBytes(cap + 1)), false },
@@ -365,7 +388,7 @@ TEST_F(UpdaterTest, ARedirectElsewhereABodyPastItsAnnouncedLengthOrPastTheCapFai
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        server.Set("/setup.exe", c.answer);
+        server.Set(setup, c.answer);
         UpdaterUnderTest dlg(&info);
         dlg.SetDownloadLimit(c.limit);
         RunWhen([&] { return dlg.m_hWnd && dlg.IsWindowVisible(); }, [&] {
@@ -377,5 +400,5 @@ TEST_F(UpdaterTest, ARedirectElsewhereABodyPastItsAnnouncedLengthOrPastTheCapFai
         EXPECT_EQ(dlg.GetLocalPath().IsEmpty(), !c.downloaded) << CStringA(dlg.GetLocalPath()).GetString();
         EXPECT_FALSE(dlg.WasAddressRefused());
     }
-    EXPECT_LT(server.Sent("/setup.exe"), 32u * 1024 * 1024) << "the endless body was left long before its end";
+    EXPECT_LT(server.Sent(setup), 32u * 1024 * 1024) << "the endless body was left long before its end";
 }

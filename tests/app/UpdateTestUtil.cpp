@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace updtest {
 
@@ -32,12 +33,16 @@ using OpenRequestFn = decltype(::HttpOpenRequestW);
 using CloseFn = decltype(::InternetCloseHandle);
 using ResolveFn = decltype(::GetAddrInfoW);
 using SocketConnectFn = decltype(::connect);
+using CreateThreadFn = decltype(::CreateThread);
 
 struct RedirectState {
     USHORT port = 0;
     INTERNET_PORT requested = 0;
+    INTERNET_PORT relay = 0;
     std::mutex lock;
     std::map<HINTERNET, int> closes;   // handles handed out and how often each was closed
+    std::set<HINTERNET> sessions;      // sessions handed out and not closed yet
+    std::vector<HANDLE> threads;       // the threads started while a session was open, to wait on
     std::atomic<int> calls{ 0 };       // fakes running now (a check's thread may outlive the check)
     ImportPatch<ConnectFn>* connect = nullptr;
     ImportPatch<OpenRequestFn>* open = nullptr;
@@ -50,6 +55,7 @@ std::unique_ptr<ImportPatch<OpenRequestFn>> g_open;
 std::unique_ptr<ImportPatch<CloseFn>> g_close;
 std::unique_ptr<ImportPatch<ResolveFn>> g_resolve;
 std::unique_ptr<ImportPatch<SocketConnectFn>> g_socketConnect;
+std::unique_ptr<ImportPatch<CreateThreadFn>> g_createThread;
 
 struct CallUnderWay {
     CallUnderWay() { ++g_state->calls; }
@@ -64,6 +70,7 @@ HINTERNET WINAPI SpyOpen(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR byp
     if (h) {
         std::lock_guard<std::mutex> hold(g_state->lock);
         g_state->closes[h] = 0;
+        g_state->sessions.insert(h);
     }
     return h;
 }
@@ -75,6 +82,8 @@ HINTERNET WINAPI FakeConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT po
     // A connection to the check's own relay on 127.0.0.1 is not the one to the feed's server.
     if (!server || std::wstring(server) != L"127.0.0.1")
         g_state->requested = port;
+    else
+        g_state->relay = port;
     if (port == INTERNET_DEFAULT_HTTP_PORT) {
         server = L"127.0.0.1";
         port = g_state->port;
@@ -122,6 +131,21 @@ int WSAAPI FakeSocketConnect(SOCKET s, const sockaddr* name, int length)
     return g_socketConnect->Original()(s, name, length);
 }
 
+// A check starts its exchange's threads while its session is open (GoogleTest starts threads of its own,
+// which live as long as the thread they serve).
+HANDLE WINAPI SpyCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
+                              DWORD flags, LPDWORD id)
+{
+    CallUnderWay underWay;
+    HANDLE thread = g_createThread->Original()(security, stack, routine, parameter, flags, id);
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    HANDLE waitable = nullptr;
+    if (thread && !g_state->sessions.empty() &&
+        ::DuplicateHandle(::GetCurrentProcess(), thread, ::GetCurrentProcess(), &waitable, SYNCHRONIZE, FALSE, 0))
+        g_state->threads.push_back(waitable);
+    return thread;
+}
+
 BOOL WINAPI SpyClose(HINTERNET handle)
 {
     CallUnderWay underWay;
@@ -130,6 +154,7 @@ BOOL WINAPI SpyClose(HINTERNET handle)
         auto it = g_state->closes.find(handle);
         if (it != g_state->closes.end())
             ++it->second;
+        g_state->sessions.erase(handle);
     }
     return g_close->Original()(handle);
 }
@@ -146,10 +171,12 @@ RedirectPort80::RedirectPort80(USHORT port)
     g_close = std::make_unique<ImportPatch<CloseFn>>("InternetCloseHandle", &SpyClose);
     g_resolve = std::make_unique<ImportPatch<ResolveFn>>("GetAddrInfoW", &FakeResolve);
     g_socketConnect = std::make_unique<ImportPatch<SocketConnectFn>>("connect", &FakeSocketConnect);
+    g_createThread = std::make_unique<ImportPatch<CreateThreadFn>>("CreateThread", &SpyCreateThread);
 }
 
 RedirectPort80::~RedirectPort80()
 {
+    g_createThread.reset();
     g_socketConnect.reset();
     g_resolve.reset();
     g_close.reset();
@@ -158,6 +185,8 @@ RedirectPort80::~RedirectPort80()
     g_session.reset();
     while (g_state->calls > 0)
         ::Sleep(1);
+    for (HANDLE thread : g_state->threads)
+        ::CloseHandle(thread);
     delete g_state;
     g_state = nullptr;
 }
@@ -165,7 +194,7 @@ RedirectPort80::~RedirectPort80()
 bool RedirectPort80::IsActive() const
 {
     return g_session->IsActive() && g_connect->IsActive() && g_open->IsActive() && g_close->IsActive() &&
-           g_resolve->IsActive() && g_socketConnect->IsActive();
+           g_resolve->IsActive() && g_socketConnect->IsActive() && g_createThread->IsActive();
 }
 
 int RedirectPort80::Opened() const
@@ -195,6 +224,27 @@ bool RedirectPort80::NoneClosedTwice() const
 INTERNET_PORT RedirectPort80::RequestedPort() const
 {
     return g_state->requested;
+}
+
+INTERNET_PORT RedirectPort80::RelayPort() const
+{
+    return g_state->relay;
+}
+
+bool RedirectPort80::ThreadsEnded(DWORD timeoutMs) const
+{
+    std::vector<HANDLE> threads;
+    {
+        std::lock_guard<std::mutex> hold(g_state->lock);
+        threads = g_state->threads;
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (HANDLE thread : threads) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (::WaitForSingleObject(thread, now < deadline ? static_cast<DWORD>(deadline - now) : 0) != WAIT_OBJECT_0)
+            return false;
+    }
+    return true;
 }
 
 void RunWhen(std::function<bool()> pred, std::function<void()> action, DWORD timeoutMs, std::function<void()> onTimeout)
@@ -290,6 +340,22 @@ bool StandInRun::WaitUntilRead(HANDLE process) const
 std::string StandInRun::Reported() const
 {
     return ReadAllBytes(m_report);
+}
+
+bool CacheEntryMadeSince(const std::wstring& url, ULONGLONG since)
+{
+    DWORD size = 0;
+    if (::GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size) || ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    std::vector<BYTE> buffer(size);
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    if (!::GetUrlCacheEntryInfoW(url.c_str(), entry, &size))
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!entry->lpszLocalFileName || !::GetFileAttributesExW(entry->lpszLocalFileName, GetFileExInfoStandard, &data))
+        return true;   // an entry whose time cannot be told counts as new
+    const ULONGLONG made = (static_cast<ULONGLONG>(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime;
+    return made >= since;
 }
 
 std::string ReadAllBytes(const std::wstring& path)

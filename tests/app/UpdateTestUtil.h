@@ -19,8 +19,10 @@ std::string FeedText(const std::string& version, const std::string& url,
 
 // The checker always connects to port 80; the feed tests serve it from a port of their own. While the
 // object lives, InternetConnectW and Winsock's connect to port 80 go to 127.0.0.1:port instead (whatever
-// host was named; GetAddrInfoW resolves every name to 127.0.0.1), and the handles InternetOpenW,
-// InternetConnectW and HttpOpenRequestW hand out are counted against their closes.
+// host was named; GetAddrInfoW resolves every name to 127.0.0.1), the handles InternetOpenW,
+// InternetConnectW and HttpOpenRequestW hand out are counted against their closes, and the threads that
+// the program's own code starts with CreateThread while a session is open (a check's exchange runs on
+// two) are kept track of.
 class RedirectPort80 {
 public:
     explicit RedirectPort80(USHORT port);
@@ -33,6 +35,13 @@ public:
     bool NoneClosedTwice() const;
     // The port the checker asked for last on its way to the feed's server.
     INTERNET_PORT RequestedPort() const;
+    // The port of the last connection that WinINet was asked to make to 127.0.0.1 itself: the check's own
+    // relay, the address under which WinINet would keep the answer in the Internet cache.
+    INTERNET_PORT RelayPort() const;
+    // Waits (at most timeoutMs) until every thread counted above has ended. A check's exchange may outlast
+    // the check by moments, and a check made while one lives starts none: a test that makes checks one
+    // after another waits for this between them. False when one still runs.
+    bool ThreadsEnded(DWORD timeoutMs = 60000) const;
 };
 
 // Runs action from the running modal loop once pred() holds (polled every 20 ms, for at most timeoutMs;
@@ -94,6 +103,11 @@ private:
 // The names of the ways that worked ("replaced", "renamed away", "deleted", "written over").
 std::vector<std::string> TrySwaps(const std::wstring& path, const std::wstring& swap, const std::wstring& aside,
                                   const std::string& bytes);
+
+// True when the Internet cache holds an entry of url made at or after since (a file time, as
+// GetSystemTimeAsFileTime gives): its file was made then. The prefix's cache outlives the test programs,
+// and an address may have been used before.
+bool CacheEntryMadeSince(const std::wstring& url, ULONGLONG since);
 
 // The whole contents of a file, read with every sharing allowed (empty when it cannot be opened).
 std::string ReadAllBytes(const std::wstring& path);

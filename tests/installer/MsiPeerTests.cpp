@@ -139,7 +139,7 @@ TEST(InstallerPeer, WinesMsiexecRunsTheActionsOnInstallAndRemoval)
     EXPECT_FALSE(TempDir::FileExists(installed));
     EXPECT_EQ(UserValue(kPeerKey, L"NetFx"), L"<none>");
     const std::wstring survey = std::wstring(L"https://") + kMakersHost + L"/a-little-survey/";
-    const std::string recorded = browser.Recorded(10000);
+    const std::string recorded = browser.Recorded(60000);
     EXPECT_NE(recorded.find(std::string(survey.begin(), survey.end())), std::string::npos) << recorded;
 
     if (!hadDotNet)
