@@ -93,7 +93,12 @@ bool CopyToUnixName(const std::wstring& from, const std::wstring& folder, const 
     const std::wstring unixFolder = UnixPathOf(folder);
     if (unixFrom.empty() || unixFolder.empty())
         return false;
-    return StartUnix(L"Z:\\bin\\cp", L"-r " + Quoted(unixFrom) + L" " + Quoted(unixFolder + L"/" + name)) &&
+    // cp makes a folder before what goes in it, and a file before its bytes: the copy is made under a name of
+    // its own beside the target and then renamed to the name in one step, so that the name is listed only
+    // once everything in it is there.
+    const std::wstring target = unixFolder + L"/" + name;
+    return StartUnix(L"Z:\\bin\\sh", L"-c \"cp -r \\\"$0\\\" \\\"$1\\\" && mv -T \\\"$1\\\" \\\"$2\\\"\" " +
+                                        Quoted(unixFrom) + L" " + Quoted(target + L".copying") + L" " + Quoted(target)) &&
            WaitUntilListed(folder, name, GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &source)
                                              ? (uint64_t(source.nFileSizeHigh) << 32) | source.nFileSizeLow
                                              : UINT64_MAX);

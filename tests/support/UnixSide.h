@@ -13,8 +13,8 @@ bool UnderWine();
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
 // Removes the Unix link itself (never what it points at).
 bool RemoveUnixLink(const std::wstring& link);
-// Copies the file or folder tree from (a Windows path) on the Unix side into folder under name. false on
-// failure.
+// Copies the file or folder tree from (a Windows path) on the Unix side into folder under name, which is
+// listed only once the whole copy is there. false on failure.
 bool CopyToUnixName(const std::wstring& from, const std::wstring& folder, const std::wstring& name);
 // Makes a FIFO named name in folder on the Unix side. false on failure.
 bool MakeUnixFifo(const std::wstring& folder, const std::wstring& name);
