@@ -211,3 +211,25 @@ bool SetUnixImmutable(const std::wstring& folder, bool immutable)
         CloseHandle(made);
     return canMake != immutable;
 }
+
+bool CheckpointUnixJournal(const std::wstring& folder)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    // perl marks the end of a request that worked in the test's temp folder, off the file system written out.
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (unixFolder.empty() || length == 0 || length > MAX_PATH)
+        return false;
+    const std::wstring done = std::wstring(temp, length) + L"pellumar-checkpoint-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) + L".done";
+    const std::wstring unixDone = UnixPathOf(done);
+    if (unixDone.empty())
+        return false;
+    // 0x4004662B: EXT4_IOC_CHECKPOINT, with no flags.
+    const std::wstring script = L"-e \"open(my $d, '<', $ARGV[0]) or exit 1; my $flags = pack('L', 0); "
+                                L"ioctl($d, 0x4004662B, $flags) or exit 1; open(my $m, '>', $ARGV[1]) or exit 1\" ";
+    const bool finished = StartUnix(L"Z:\\usr\\bin\\perl", script + Quoted(unixFolder) + L" " + Quoted(unixDone)) &&
+                          WaitUntilExists(done, true);
+    DeleteFileW(done.c_str());
+    return finished;
+}

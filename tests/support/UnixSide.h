@@ -34,3 +34,7 @@ bool UnmountUnix(const std::wstring& folder, const std::wstring& marker);
 // Waits until chattr has ended, then checks that a file can no longer, or again, be made in it. false
 // when that does not hold (the marker folder + ".chattr-done" is made and removed beside it).
 bool SetUnixImmutable(const std::wstring& folder, bool immutable);
+// Writes out the journal of the ext4 file system that holds folder (the EXT4_IOC_CHECKPOINT request, through
+// perl; needs root): every metadata block that ext4 has so far written to its journal only is then in its
+// place on the disk. Waits until the request is done. false when it fails.
+bool CheckpointUnixJournal(const std::wstring& folder);
