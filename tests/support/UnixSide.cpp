@@ -93,7 +93,12 @@ bool CopyToUnixName(const std::wstring& from, const std::wstring& folder, const 
     const std::wstring unixFolder = UnixPathOf(folder);
     if (unixFrom.empty() || unixFolder.empty())
         return false;
-    return StartUnix(L"Z:\\bin\\cp", L"-r " + Quoted(unixFrom) + L" " + Quoted(unixFolder + L"/" + name)) &&
+    // cp makes a folder before what goes in it, and a file before its bytes: the copy is made under a name of
+    // its own beside the target and then renamed to the name in one step, so that the name is listed only
+    // once everything in it is there.
+    const std::wstring target = unixFolder + L"/" + name;
+    return StartUnix(L"Z:\\bin\\sh", L"-c \"cp -r \\\"$0\\\" \\\"$1\\\" && mv -T \\\"$1\\\" \\\"$2\\\"\" " +
+                                        Quoted(unixFrom) + L" " + Quoted(target + L".copying") + L" " + Quoted(target)) &&
            WaitUntilListed(folder, name, GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &source)
                                              ? (uint64_t(source.nFileSizeHigh) << 32) | source.nFileSizeLow
                                              : UINT64_MAX);
@@ -205,4 +210,26 @@ bool SetUnixImmutable(const std::wstring& folder, bool immutable)
     if (canMake)
         CloseHandle(made);
     return canMake != immutable;
+}
+
+bool CheckpointUnixJournal(const std::wstring& folder)
+{
+    const std::wstring unixFolder = UnixPathOf(folder);
+    // perl marks the end of a request that worked in the test's temp folder, off the file system written out.
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (unixFolder.empty() || length == 0 || length > MAX_PATH)
+        return false;
+    const std::wstring done = std::wstring(temp, length) + L"pellumar-checkpoint-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) + L".done";
+    const std::wstring unixDone = UnixPathOf(done);
+    if (unixDone.empty())
+        return false;
+    // 0x4004662B: EXT4_IOC_CHECKPOINT, with no flags.
+    const std::wstring script = L"-e \"open(my $d, '<', $ARGV[0]) or exit 1; my $flags = pack('L', 0); "
+                                L"ioctl($d, 0x4004662B, $flags) or exit 1; open(my $m, '>', $ARGV[1]) or exit 1\" ";
+    const bool finished = StartUnix(L"Z:\\usr\\bin\\perl", script + Quoted(unixFolder) + L" " + Quoted(unixDone)) &&
+                          WaitUntilExists(done, true);
+    DeleteFileW(done.c_str());
+    return finished;
 }

@@ -13,8 +13,8 @@ bool UnderWine();
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
 // Removes the Unix link itself (never what it points at).
 bool RemoveUnixLink(const std::wstring& link);
-// Copies the file or folder tree from (a Windows path) on the Unix side into folder under name. false on
-// failure.
+// Copies the file or folder tree from (a Windows path) on the Unix side into folder under name, which is
+// listed only once the whole copy is there. false on failure.
 bool CopyToUnixName(const std::wstring& from, const std::wstring& folder, const std::wstring& name);
 // Makes a FIFO named name in folder on the Unix side. false on failure.
 bool MakeUnixFifo(const std::wstring& folder, const std::wstring& name);
@@ -34,3 +34,7 @@ bool UnmountUnix(const std::wstring& folder, const std::wstring& marker);
 // Waits until chattr has ended, then checks that a file can no longer, or again, be made in it. false
 // when that does not hold (the marker folder + ".chattr-done" is made and removed beside it).
 bool SetUnixImmutable(const std::wstring& folder, bool immutable);
+// Writes out the journal of the ext4 file system that holds folder (the EXT4_IOC_CHECKPOINT request, through
+// perl; needs root): every metadata block that ext4 has so far written to its journal only is then in its
+// place on the disk. Waits until the request is done. false when it fails.
+bool CheckpointUnixJournal(const std::wstring& folder);
