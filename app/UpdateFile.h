@@ -9,15 +9,15 @@
 // The publisher an update installer must be signed by (the subject name of its signing certificate).
 inline constexpr wchar_t kUpdatePublisherName[] = L"Corvane Software Ltd";
 
-// True for an http:// or https:// address on feedHost (host names compared without case) and on the feed's
-// port (feedHost's own, else 80; an absent port is the scheme's default, so http://host and http://host:80
-// are one place), or an https:// address on the host's port 443; with no user name, no backslash and no
-// blank. Everything else (another port, file:, UNC, plain paths, other schemes) is refused.
 // The server an http:// or https:// address names: its host (an IPv6 host keeps its brackets) and port
 // (the scheme's default when it names none, or an empty one). False for other schemes, an address with a
 // user name, or a port that is not a number from 1 to 65535.
 bool GetAddressServer(const CString& url, CString* host, USHORT* port);
 
+// True for an http:// or https:// address on feedHost (host names compared without case) and on the feed's
+// port (feedHost's own, else 80; an absent port is the scheme's default, so http://host and http://host:80
+// are one place), or an https:// address on the host's port 443; with no user name, no backslash and no
+// blank. Everything else (another port, file:, UNC, plain paths, other schemes) is refused.
 bool IsAllowedDownloadUrl(const CString& url, const CString& feedHost);
 
 // True when path names an existing regular file (no folder, device or link) ending in .exe or .msi.
